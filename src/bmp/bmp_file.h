@@ -40,6 +40,7 @@ struct BmpFile {
     int32_t width = 0;
     int32_t height = 0;
     std::string tempPath;   // hidden temporary name in the target's directory, when it has one
+    UniqueFd dirFd;         // the target's directory, as found at creation (O_PATH)
     bool saved = false;
     BmpFile() = default;
     BmpFile(BmpFile&&) noexcept;
@@ -59,7 +60,8 @@ bool WriteBmpPixels(BmpFile& file, uint64_t offset, const void* data, std::size_
 // stays whole until the switch). With `durable`, the file and then its directory are flushed to
 // stable storage before this returns true. The new file gets the mode a freshly created file
 // would get (0666 less the umask). False on any failure, and then targetPath is untouched and no
-// temporary file is left.
+// temporary file is left, with one exception: when only the final flush of the directory fails,
+// the new, complete picture is already in place (file.saved is true) but not known to be durable.
 bool SaveBmp24(BmpFile& file, bool durable);
 
 }  // namespace tessaro

@@ -31,6 +31,8 @@ public:
         if (fd_ < 0) return true;
         return ::close(std::exchange(fd_, -1)) == 0;
     }
+    // Gives up ownership without closing.
+    int release() { return std::exchange(fd_, -1); }
     void reset() {
         if (fd_ >= 0) ::close(fd_);
         fd_ = -1;

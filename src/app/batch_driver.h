@@ -1,0 +1,27 @@
+// The batch driver: scans the tree, groups the tiles by directory and splices each group.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "mosaic/group_splice.h"
+#include "scan/tile_scan.h"
+
+namespace tessaro {
+
+using GroupSplicer = std::function<bool(const TileGroup&, bool)>;
+
+// The sort order: by parent directory text, then by the whole path, both as unsigned bytes, so
+// each directory's tiles sit together whatever its subdirectories are called.
+bool ComparePaths(const std::string& a, const std::string& b);
+
+// The number of groups (directories) in a list sorted with ComparePaths.
+int CountDirGroups(const TileList& list);
+
+// Runs the whole batch below rootDir: for each group its progress line, then the splicer.
+// True when no group failed (also when no tile was found).
+bool SpliceTree(const std::string& rootDir, bool deleteSources,
+                const GroupSplicer& splice = SpliceGroup);
+
+}  // namespace tessaro

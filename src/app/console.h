@@ -1,0 +1,31 @@
+// Console output. The program's own texts are UTF-8 in the source; on a console whose locale
+// uses a GBK-family encoding they are converted before printing. Paths are always printed as the
+// raw bytes the file system gave.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tessaro {
+
+enum class ConsoleEncoding { utf8, gbk, gb18030 };
+
+// The encoding for a locale's codeset name (as nl_langinfo(CODESET) reports it): GBK, GB2312 and
+// CP936 print as GBK, GB18030 as GB18030 (letter case, '-' and '_' ignored); anything else,
+// the C/POSIX locale included, prints UTF-8.
+ConsoleEncoding EncodingForCodeset(std::string_view codeset);
+
+// Converts UTF-8 program text to the encoding; text that cannot be converted is kept as it is.
+std::string ToConsoleText(std::string_view utf8, ConsoleEncoding encoding);
+
+// Reads the locale from the environment and picks the encoding for the rest of the run.
+void InitConsole();
+
+// Prints program text (converted as above) or raw bytes to standard output.
+void PrintText(std::string_view utf8);
+void PrintRaw(std::string_view bytes);
+
+// Prints prefix (program text), then path (raw), then suffix (program text).
+void PrintWithPath(std::string_view prefix, std::string_view path, std::string_view suffix);
+
+}  // namespace tessaro

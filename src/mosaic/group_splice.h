@@ -1,0 +1,22 @@
+// Group splicing: one directory's tiles become one mosaic saved in that directory.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "scan/tile_scan.h"
+
+namespace tessaro {
+
+// Where a group's mosaic is saved: inside groupDir, named after it, groupDir + "/" + name +
+// ".bmp". The name is groupDir's last non-empty component (trailing slashes dropped); when that
+// is "." or "..", or there is none, the last component of the directory's canonical path. Empty
+// for the file system's root, which has no name.
+std::optional<std::string> MosaicPath(const std::string& groupDir);
+
+// Plans the layout, writes the mosaic into a temporary file in the group's directory, puts it in
+// place atomically, and with deleteSources deletes the tiles once the mosaic is on stable
+// storage. Prints exactly one outcome line; true when the mosaic was saved.
+bool SpliceGroup(const TileGroup& group, bool deleteSources);
+
+}  // namespace tessaro

@@ -1,0 +1,50 @@
+// Tile layouts: where each tile of a 2-, 4- or 6-tile group goes, and the checks that the tiles
+// fit together. Rows are counted from the bottom of the mosaic (row 0 is the bottom row), the
+// order in which a bottom-up bitmap stores them.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "scan/tile_scan.h"
+#include "tiff/tiff_reader.h"
+
+namespace tessaro {
+
+// The mosaic's geometry. Tiles fill the left column top to bottom, then the right column.
+struct TileLayout {
+    int32_t tileCount = 0;     // 2, 4 or 6
+    int32_t canvasWidth = 0;
+    int32_t canvasHeight = 0;
+    int32_t leftWidth = 0;     // the right column is canvasWidth - leftWidth wide
+    int32_t bottomHeight = 0;  // height of the bottom band with three rows, else 0
+    int32_t topRow = 0;        // first (lowest) row of the top band; 0 with one row
+    friend bool operator==(const TileLayout&, const TileLayout&) = default;
+};
+
+// Where one tile lands: rows firstRow (included) to endRow (excluded) of the mosaic, its pixels
+// starting at column `column`.
+struct TilePlacement {
+    int32_t column = 0;
+    int32_t width = 0;
+    int32_t firstRow = 0;
+    int32_t endRow = 0;
+    TileSize size() const { return {width, endRow - firstRow}; }
+};
+
+TilePlacement PlaceTile(const TileLayout& layout, int32_t tile);
+
+// The layout for measured tile sizes (group order; 2, 4 or 6 of them), or the one failure line
+// that explains why they do not fit: the first failing width or height check, or, once every
+// check passes, a mosaic too large for a bitmap file (a side above 2^31 - 1 pixels, or a file
+// above 2^31 - 1 bytes).
+std::variant<TileLayout, std::string> CheckTileSizes(const std::vector<TileSize>& sizes);
+
+// Counts, measures and checks a group's tiles. On failure it has printed the one line that
+// explains it: the tile count, the first tile that cannot be read, or the check above.
+std::optional<TileLayout> PlanLayout(const TileGroup& group);
+
+}  // namespace tessaro

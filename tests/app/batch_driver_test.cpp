@@ -1,0 +1,87 @@
+#include "app/batch_driver.h"
+
+#include <filesystem>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "temp_dir.h"
+
+namespace tessaro {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempDir;
+
+TEST(ComparePaths, GroupsByDirectoryBeforeNames) {
+    TileList list{"R/c.tif", "R/b/x.tif", "R/a.tif", "R/B.tif", "R-x/a.tif", "R/10.tif", "R/2.tif"};
+    std::sort(list.begin(), list.end(), ComparePaths);
+    EXPECT_EQ(list, (TileList{"R/10.tif", "R/2.tif", "R/B.tif", "R/a.tif", "R/c.tif", "R-x/a.tif",
+                              "R/b/x.tif"}));
+    EXPECT_EQ(CountDirGroups(list), 3);
+    EXPECT_EQ(CountDirGroups({}), 0);
+}
+
+TEST(ComparePaths, OrdersBytesAsUnsigned) {
+    EXPECT_TRUE(ComparePaths("d/z.tif", "d/\xE5.tif"));
+    EXPECT_FALSE(ComparePaths("d/\xE5.tif", "d/z.tif"));
+}
+
+struct Recorded {
+    TileGroup group;
+    bool deleteSources;
+};
+
+class SpliceTreeTest : public ::testing::Test {
+protected:
+    void Touch(const std::string& relative) {
+        fs::create_directories(fs::path(tmp / relative).parent_path());
+        std::ofstream(tmp / relative).put('x');
+    }
+    // Runs the batch with a recording splicer that fails the groups named in `failing`.
+    bool Run(bool deleteSources, std::size_t failing = 99) {
+        ::testing::internal::CaptureStdout();
+        bool ok = SpliceTree(tmp.path(), deleteSources, [&](const TileGroup& g, bool del) {
+            calls.push_back({g, del});
+            return calls.size() - 1 != failing;
+        });
+        out = ::testing::internal::GetCapturedStdout();
+        return ok;
+    }
+    TempDir tmp;
+    std::vector<Recorded> calls;
+    std::string out;
+};
+
+TEST_F(SpliceTreeTest, OneGroupPerDirectoryInByteOrder) {
+    Touch("R/c.tif");
+    Touch("R/b/x.tif");
+    Touch("R/a.tif");
+    Touch("R/b/y.TIF");
+    EXPECT_TRUE(Run(true));
+    const std::string r = tmp.path();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].group, (TileGroup{r + "/R/a.tif", r + "/R/c.tif"}));
+    EXPECT_EQ(calls[1].group, (TileGroup{r + "/R/b/x.tif", r + "/R/b/y.TIF"}));
+    EXPECT_TRUE(calls[0].deleteSources);
+    EXPECT_EQ(out, " ++ 1/2 ++   path: " + r + "/R\n ++ 2/2 ++   path: " + r + "/R/b\n");
+}
+
+TEST_F(SpliceTreeTest, AnyFailedGroupFailsTheRun) {
+    Touch("a/1.tif");
+    Touch("b/1.tif");
+    Touch("c/1.tif");
+    EXPECT_FALSE(Run(false, 1));
+    EXPECT_EQ(calls.size(), 3u);  // the batch goes on after a failure
+    EXPECT_FALSE(calls[2].deleteSources);
+}
+
+TEST_F(SpliceTreeTest, NoTilesNoOutput) {
+    Touch("a/readme.txt");
+    EXPECT_TRUE(Run(false));
+    EXPECT_TRUE(calls.empty());
+    EXPECT_EQ(out, "");
+}
+
+}  // namespace
+}  // namespace tessaro

@@ -1,0 +1,100 @@
+#include "run_binary.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <stdexcept>
+
+namespace tessaro::testing {
+
+namespace {
+
+[[noreturn]] void ExecChild(const std::vector<std::string>& args, const RunOptions& options,
+                            int outFd, int errFd) {
+    dup2(outFd, 1);
+    dup2(errFd, 2);
+    int devNull = open("/dev/null", O_RDONLY);
+    dup2(devNull, 0);
+    if (!options.workingDir.empty() && chdir(options.workingDir.c_str()) != 0) _exit(126);
+    if (options.memoryLimitBytes > 0) {
+        rlimit limit{static_cast<rlim_t>(options.memoryLimitBytes),
+                     static_cast<rlim_t>(options.memoryLimitBytes)};
+        setrlimit(RLIMIT_AS, &limit);
+    }
+    if (options.fileSizeLimitBytes > 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{static_cast<rlim_t>(options.fileSizeLimitBytes),
+                     static_cast<rlim_t>(options.fileSizeLimitBytes)};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    std::vector<char*> argv;
+    std::string program = TESSARO_BINARY;
+    argv.push_back(program.data());
+    std::vector<std::string> argsCopy = args;
+    for (std::string& arg : argsCopy) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> envCopy = options.env;
+    std::vector<char*> envp;
+    for (std::string& var : envCopy) envp.push_back(var.data());
+    envp.push_back(nullptr);
+    execve(program.c_str(), argv.data(), envp.data());
+    _exit(127);
+}
+
+}  // namespace
+
+RunResult RunTessaro(const std::vector<std::string>& args, const RunOptions& options) {
+    int outPipe[2];
+    int errPipe[2];
+    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
+    pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) ExecChild(args, options, outPipe[1], errPipe[1]);
+    close(outPipe[1]);
+    close(errPipe[1]);
+
+    RunResult result;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
+    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    std::string* sinks[2] = {&result.out, &result.err};
+    int open = 2;
+    while (open > 0) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            result.timedOut = true;
+            kill(pid, SIGKILL);
+            break;
+        }
+        if (poll(fds, 2, static_cast<int>(left.count())) < 0) continue;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            char buffer[65536];
+            ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
+            if (got > 0) {
+                sinks[i]->append(buffer, static_cast<std::size_t>(got));
+            } else if (got == 0 || errno != EINTR) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    for (pollfd& fd : fds)
+        if (fd.fd >= 0) close(fd.fd);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    return result;
+}
+
+}  // namespace tessaro::testing

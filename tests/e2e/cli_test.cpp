@@ -1,0 +1,109 @@
+// The real binary: usage, help, and the batch's progress lines over real trees. These trees only
+// hold groups that fail on their tile count, which no tile has to be read for.
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "run_binary.h"
+#include "temp_dir.h"
+
+namespace tessaro {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::RunOptions;
+using testing::RunTessaro;
+using testing::TempDir;
+
+const std::string kCredit = " - version " TESSARO_VERSION ": joins TIFF tiles into 24-bit BMP mosaics.\n";
+const std::string kUsage = "tessaro.exe /?   获取帮助\n" + kCredit;
+const std::string kHelp =
+    "tessaro.exe   A   B\n"
+    "参数A:目录绝对路径   参数B:是否删除原tif文件\n"
+    "示例: tessaro.exe D:\\tifFiles\n"
+    "      递归搜索tifFiles下的所有子目录，并一一进行拼接.\n"
+    "示例: tessaro.exe D:\\tifFiles 1\n"
+    "      若传入第2个参数,且为1,则在拼接成功之后,会删除原tif文件.\n"
+    "tessaro" + kCredit;
+
+void Touch(const std::string& path) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path) << "not a tiff";
+}
+
+std::string Count(int n) { return "拼接失败! 拼接的Tif数为" + std::to_string(n) + "!\n"; }
+
+TEST(Cli, UsageAndHelpAreExactAndSucceed) {
+    auto none = RunTessaro({});
+    EXPECT_EQ(none.out, kUsage);
+    EXPECT_EQ(none.exitCode, 0);
+    for (auto args : {std::vector<std::string>{"/?"}, {"/?", "1", "more"}}) {
+        auto help = RunTessaro(args);
+        EXPECT_EQ(help.out, kHelp);
+        EXPECT_EQ(help.exitCode, 0);
+        EXPECT_EQ(help.err, "");
+    }
+}
+
+TEST(Cli, LookalikesOfHelpAreDirectories) {
+    for (const char* arg : {"/?x", "-?", "/H", ""}) {
+        auto run = RunTessaro({arg});
+        EXPECT_EQ(run.out, "") << arg;
+        EXPECT_EQ(run.exitCode, 0) << arg;
+    }
+}
+
+TEST(Cli, ProgressThenOneOutcomePerDirectoryAndFailureExitStatus) {
+    TempDir tmp;
+    // R's tiles sort around a subdirectory: still one group of R.
+    Touch(tmp / "R/a.tif");
+    Touch(tmp / "R/b/x.TIF");
+    Touch(tmp / "R/c.Tif");
+    Touch(tmp / "R/d.tif");
+    Touch(tmp / "R/b/y.tiff");
+    for (int i = 0; i < 7; ++i) Touch(tmp / ("seven/" + std::to_string(i) + ".tif"));
+    fs::create_directories(tmp / "R/dir.tif");
+    ASSERT_EQ(mkfifo((tmp / "R/b/fifo.tif").c_str(), 0600), 0);
+    fs::create_symlink(tmp.path(), tmp / "R/b/loop");
+    const std::string r = tmp.path();
+
+    auto run = RunTessaro({r, "1"});
+    EXPECT_EQ(run.out, " ++ 1/3 ++   path: " + r + "/R\n" + Count(3) +
+                           " ++ 2/3 ++   path: " + r + "/R/b\n" + Count(1) +
+                           " ++ 3/3 ++   path: " + r + "/seven\n" + Count(7));
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(fs::exists(tmp / "R/a.tif"));  // nothing deleted after a failure
+}
+
+TEST(Cli, EmptyOrMissingRootsPrintNothingAndSucceed) {
+    TempDir tmp;
+    Touch(tmp / "file.txt");
+    for (const std::string& root : {tmp / "missing", tmp / "file.txt", tmp.path()}) {
+        auto run = RunTessaro({root});
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.exitCode, 0);
+    }
+}
+
+TEST(Cli, PathsPrintAsRawBytesAndTextFollowsTheLocale) {
+    TempDir tmp;
+    const std::string dir = tmp / "图片";  // UTF-8 bytes in the file system
+    Touch(dir + "/only.tif");
+    auto utf8 = RunTessaro({tmp.path()});
+    EXPECT_EQ(utf8.out, " ++ 1/1 ++   path: " + dir + "\n" + Count(1));
+
+    // In a GBK locale the program's text is converted, the path is not.
+    RunOptions gbk;
+    gbk.env = {"LC_ALL=zh_CN.GBK"};
+    auto converted = RunTessaro({tmp.path()}, gbk);
+    if (converted.out == utf8.out) GTEST_SKIP() << "no zh_CN.GBK locale on this machine";
+    EXPECT_EQ(converted.out, " ++ 1/1 ++   path: " + dir +
+                                 "\n\xC6\xB4\xBD\xD3\xCA\xA7\xB0\xDC! \xC6\xB4\xBD\xD3\xB5\xC4Tif"
+                                 "\xCA\xFD\xCE\xAA" "1!\n");
+}
+
+}  // namespace
+}  // namespace tessaro

@@ -1,0 +1,1 @@
+# Install rules for the manual pages and the Debian package (CPack).

@@ -24,6 +24,22 @@ public:
     const uint8_t* data() const { return bytes_.get(); }
     std::size_t size() const { return size_; }
     explicit operator bool() const { return bytes_ != nullptr; }
+    // Keeps the first `size` bytes and hands the rest back to the allocator (a no-op when `size`
+    // is not smaller). If the allocator cannot move the block, the block stays as it is and only
+    // the reported size shrinks.
+    void ShrinkTo(std::size_t size) {
+        if (size >= size_) return;
+        if (size == 0) {
+            bytes_.reset();
+            size_ = 0;
+            return;
+        }
+        if (void* smaller = std::realloc(bytes_.get(), size)) {
+            static_cast<void>(bytes_.release());
+            bytes_.reset(static_cast<uint8_t*>(smaller));
+        }
+        size_ = size;
+    }
 
 private:
     struct Free {

@@ -1,0 +1,287 @@
+#include "tiff/tiff_direct.h"
+
+#include <algorithm>
+
+#include "tiff/pixel_buffer.h"
+
+namespace tessaro::tiff_detail {
+namespace {
+
+void RgbToBgr(const uint8_t* __restrict in, uint8_t* __restrict out, std::size_t pixels) {
+    for (std::size_t i = 0; i < pixels; ++i, in += 3, out += 3) {
+        out[0] = in[2];
+        out[1] = in[1];
+        out[2] = in[0];
+    }
+}
+
+void RgbToBgrMirrored(const uint8_t* __restrict in, uint8_t* __restrict out,
+                      std::size_t pixels) {
+    out += 3 * (pixels - 1);
+    for (std::size_t i = 0; i < pixels; ++i, in += 3, out -= 3) {
+        out[0] = in[2];
+        out[1] = in[1];
+        out[2] = in[0];
+    }
+}
+
+// `flip` is 0xff for min-is-white (255 - v == v ^ 0xff for a byte), else 0.
+void GreyToBgr(const uint8_t* __restrict in, uint8_t* __restrict out, std::size_t pixels,
+               uint8_t flip) {
+    for (std::size_t i = 0; i < pixels; ++i, out += 3) {
+        const uint8_t v = in[i] ^ flip;
+        out[0] = v;
+        out[1] = v;
+        out[2] = v;
+    }
+}
+
+void GreyToBgrMirrored(const uint8_t* __restrict in, uint8_t* __restrict out,
+                       std::size_t pixels, uint8_t flip) {
+    out += 3 * (pixels - 1);
+    for (std::size_t i = 0; i < pixels; ++i, out -= 3) {
+        const uint8_t v = in[i] ^ flip;
+        out[0] = v;
+        out[1] = v;
+        out[2] = v;
+    }
+}
+
+// Converts `pixels` stored pixels that start at stored column `column` of a row into the BGR
+// output row `row` (3 x width bytes), mirroring when the layout says so.
+void ConvertSpan(const DirectLayout& layout, const uint8_t* in, uint32_t column,
+                 std::size_t pixels, uint8_t* row, uint32_t width) {
+    if (pixels == 0) return;
+    if (layout.mirror) {
+        uint8_t* out = row + 3 * (std::size_t{width} - column - pixels);
+        if (layout.samples == 3)
+            RgbToBgrMirrored(in, out, pixels);
+        else
+            GreyToBgrMirrored(in, out, pixels, layout.minIsWhite ? 0xff : 0);
+    } else {
+        uint8_t* out = row + 3 * std::size_t{column};
+        if (layout.samples == 3)
+            RgbToBgr(in, out, pixels);
+        else
+            GreyToBgr(in, out, pixels, layout.minIsWhite ? 0xff : 0);
+    }
+}
+
+// One band being filled: stored rows [first, first + count) of a picture `height` rows high.
+// In the band buffer rows run bottom-up, like everywhere else in the tool.
+struct Band {
+    uint32_t height = 0;
+    uint32_t first = 0;
+    uint32_t count = 0;
+    bool upsideDown = false;
+    std::size_t rowBytes = 0;
+    uint8_t* data = nullptr;
+
+    uint8_t* Row(uint32_t storedRow) const {
+        const uint32_t k = storedRow - first;
+        return data + std::size_t{upsideDown ? count - 1 - k : k} * rowBytes;
+    }
+    bool Deliver(const BandSink& sink) const {
+        TileBand band;
+        band.firstRow = static_cast<int32_t>(upsideDown ? height - first - count : first);
+        band.rowCount = static_cast<int32_t>(count);
+        band.data = data;
+        return sink(band);
+    }
+};
+
+// Rows per band: whole units (strips or tile rows) up to about `budget` bytes of BGR rows,
+// at least one unit, at most the picture.
+uint32_t BandRows(uint32_t unitRows, uint32_t width, uint32_t height, std::size_t budget) {
+    const uint64_t unitBytes = uint64_t{unitRows} * width * 3;
+    const uint64_t units = std::max<uint64_t>(1, budget / unitBytes);
+    return static_cast<uint32_t>(std::min<uint64_t>(height, units * unitRows));
+}
+
+bool IsDirectCompression(uint16_t compression) {
+    switch (compression) {
+        case COMPRESSION_NONE:
+        case COMPRESSION_LZW:
+        case COMPRESSION_ADOBE_DEFLATE:
+        case COMPRESSION_DEFLATE:
+        case COMPRESSION_PACKBITS:
+        case COMPRESSION_JPEG:
+            return true;
+        default:
+            return false;
+    }
+}
+
+ReadOutcome ReadStrips(const TiffFile& file, TileSize size, const DirectLayout& layout,
+                       const BandSink& sink, const BandTuning& tuning) {
+    TIFF* tif = file.get();
+    const uint32_t width = static_cast<uint32_t>(size.width);
+    const uint32_t height = static_cast<uint32_t>(size.height);
+    const std::size_t scanline = std::size_t{width} * layout.samples;
+    const uint32_t rps = layout.unitRows;
+
+    const uint32_t bandRows = BandRows(rps, width, height, tuning.bandBytes);
+    PixelBuffer strip = PixelBuffer::Allocate(std::size_t{rps} * scanline);
+    PixelBuffer bgr = PixelBuffer::Allocate(std::size_t{bandRows} * width * 3);
+    if (!strip || !bgr) return ReadOutcome::failed;
+
+    Band band{height, 0, 0, layout.upsideDown, std::size_t{width} * 3, bgr.data()};
+    for (uint32_t first = 0; first < height; first += bandRows) {
+        band.first = first;
+        band.count = std::min(bandRows, height - first);
+        for (uint32_t row = first; row < first + band.count; row += rps) {
+            const uint32_t rows = std::min(rps, height - row);
+            const tmsize_t want = static_cast<tmsize_t>(std::size_t{rows} * scanline);
+            if (TIFFReadEncodedStrip(tif, TIFFComputeStrip(tif, row, 0), strip.data(), want) ==
+                    -1 ||
+                file.errorSeen())
+                return ReadOutcome::failed;
+            for (uint32_t k = 0; k < rows; ++k)
+                ConvertSpan(layout, strip.data() + k * scanline, 0, width, band.Row(row + k),
+                            width);
+        }
+        if (!band.Deliver(sink)) return ReadOutcome::sinkStopped;
+    }
+    return ReadOutcome::ok;
+}
+
+ReadOutcome ReadScanlines(const TiffFile& file, TileSize size, const DirectLayout& layout,
+                          const BandSink& sink, const BandTuning& tuning) {
+    TIFF* tif = file.get();
+    const uint32_t width = static_cast<uint32_t>(size.width);
+    const uint32_t height = static_cast<uint32_t>(size.height);
+
+    const uint32_t bandRows = BandRows(1, width, height, tuning.bandBytes);
+    PixelBuffer line = PixelBuffer::Allocate(std::size_t{width} * layout.samples);
+    PixelBuffer bgr = PixelBuffer::Allocate(std::size_t{bandRows} * width * 3);
+    if (!line || !bgr) return ReadOutcome::failed;
+
+    Band band{height, 0, 0, layout.upsideDown, std::size_t{width} * 3, bgr.data()};
+    for (uint32_t first = 0; first < height; first += bandRows) {
+        band.first = first;
+        band.count = std::min(bandRows, height - first);
+        for (uint32_t row = first; row < first + band.count; ++row) {
+            if (TIFFReadScanline(tif, line.data(), row, 0) == -1 || file.errorSeen())
+                return ReadOutcome::failed;
+            ConvertSpan(layout, line.data(), 0, width, band.Row(row), width);
+        }
+        if (!band.Deliver(sink)) return ReadOutcome::sinkStopped;
+    }
+    return ReadOutcome::ok;
+}
+
+ReadOutcome ReadTiles(const TiffFile& file, TileSize size, const DirectLayout& layout,
+                      const BandSink& sink, const BandTuning& tuning) {
+    TIFF* tif = file.get();
+    const uint32_t width = static_cast<uint32_t>(size.width);
+    const uint32_t height = static_cast<uint32_t>(size.height);
+    const uint32_t tw = layout.tileWidth;
+    const uint32_t th = layout.unitRows;
+    const std::size_t tileRowBytes = std::size_t{tw} * layout.samples;
+
+    // A tile row's band: whole rows of tiles; a tile taller than the picture is clipped.
+    const uint32_t bandRows = BandRows(std::min(th, height), width, height, tuning.bandBytes);
+    PixelBuffer tile = PixelBuffer::Allocate(std::size_t{th} * tileRowBytes);
+    PixelBuffer bgr = PixelBuffer::Allocate(std::size_t{std::max(bandRows, std::min(th, height))} *
+                                            width * 3);
+    if (!tile || !bgr) return ReadOutcome::failed;
+
+    Band band{height, 0, 0, layout.upsideDown, std::size_t{width} * 3, bgr.data()};
+    const uint32_t step = std::max(th, bandRows - bandRows % th);
+    for (uint32_t first = 0; first < height; first += step) {
+        band.first = first;
+        band.count = std::min(step, height - first);
+        for (uint32_t y = first; y < first + band.count; y += th) {
+            const uint32_t rows = std::min(th, height - y);
+            for (uint32_t x = 0; x < width; x += tw) {
+                const std::size_t columns = std::min(tw, width - x);
+                if (TIFFReadTile(tif, tile.data(), x, y, 0, 0) == -1 || file.errorSeen())
+                    return ReadOutcome::failed;
+                for (uint32_t k = 0; k < rows; ++k)
+                    ConvertSpan(layout, tile.data() + k * tileRowBytes, x, columns,
+                                band.Row(y + k), width);
+            }
+        }
+        if (!band.Deliver(sink)) return ReadOutcome::sinkStopped;
+    }
+    return ReadOutcome::ok;
+}
+
+}  // namespace
+
+bool DirectLayoutFor(TIFF* tif, TileSize size, const TIFFRGBAImage& img, DirectLayout* layout) {
+    if (img.bitspersample != 8 || !img.isContig || img.alpha != 0) return false;
+
+    uint16_t compression = COMPRESSION_NONE;
+    uint16_t stored = 0;  // the photometric tag as stored (Begin may have relabelled it)
+    uint16_t extraCount = 0;
+    uint16_t* extraKinds = nullptr;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extraKinds);
+    if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &stored)) return false;
+    if (!IsDirectCompression(compression) || extraCount != 0) return false;
+
+    DirectLayout out;
+    if (img.photometric == PHOTOMETRIC_RGB && img.samplesperpixel == 3) {
+        // JPEG-compressed YCbCr reaches here relabelled as RGB, decoded to RGB by libjpeg.
+        if (stored != PHOTOMETRIC_RGB &&
+            !(stored == PHOTOMETRIC_YCBCR && compression == COMPRESSION_JPEG))
+            return false;
+        out.samples = 3;
+    } else if ((img.photometric == PHOTOMETRIC_MINISBLACK ||
+                img.photometric == PHOTOMETRIC_MINISWHITE) &&
+               img.samplesperpixel == 1 && stored == img.photometric) {
+        out.samples = 1;
+        out.minIsWhite = img.photometric == PHOTOMETRIC_MINISWHITE;
+    } else {
+        return false;
+    }
+    out.mirror = FlipsHorizontally(img.orientation);
+    out.upsideDown = FlipsVertically(img.orientation);
+
+    const uint64_t width = static_cast<uint64_t>(size.width);
+    const uint64_t height = static_cast<uint64_t>(size.height);
+    out.tiled = TIFFIsTiled(tif) != 0;
+    if (out.tiled) {
+        uint32_t tw = 0;
+        uint32_t th = 0;
+        if (!TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tw) ||
+            !TIFFGetField(tif, TIFFTAG_TILELENGTH, &th) || tw == 0 || th == 0)
+            return false;
+        // The decoded tile must be exactly tw x th pixels of `samples` bytes.
+        if (static_cast<uint64_t>(TIFFTileSize64(tif)) != uint64_t{tw} * th * out.samples)
+            return false;
+        out.tileWidth = tw;
+        out.unitRows = th;
+    } else {
+        uint32_t rps = 0;
+        TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rps);
+        if (rps == 0) return false;
+        if (static_cast<uint64_t>(TIFFScanlineSize64(tif)) != width * out.samples) return false;
+        out.unitRows = static_cast<uint32_t>(std::min<uint64_t>(rps, height));
+    }
+    *layout = out;
+    return true;
+}
+
+ReadOutcome ReadDirect(const TiffFile& file, TileSize size, const DirectLayout& layout,
+                       const BandSink& sink, const BandTuning& tuning, BandPath* taken) {
+    BandPath path = BandPath::directTiles;
+    if (!layout.tiled) {
+        const uint64_t stripBytes =
+            uint64_t{layout.unitRows} * static_cast<uint64_t>(size.width) * layout.samples;
+        path = stripBytes <= tuning.maxStripBytes ? BandPath::directStrips
+                                                  : BandPath::directScanlines;
+    }
+    if (taken) *taken = path;
+    switch (path) {
+        case BandPath::directStrips:
+            return ReadStrips(file, size, layout, sink, tuning);
+        case BandPath::directScanlines:
+            return ReadScanlines(file, size, layout, sink, tuning);
+        default:
+            return ReadTiles(file, size, layout, sink, tuning);
+    }
+}
+
+}  // namespace tessaro::tiff_detail

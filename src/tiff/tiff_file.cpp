@@ -1,0 +1,127 @@
+#include "tiff/tiff_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "scan/unique_fd.h"
+
+namespace tessaro::tiff_detail {
+namespace {
+
+// The largest single buffer libtiff may allocate for one handle. For a well-formed tile the
+// biggest is one decoded strip or tile; 1 GiB still admits a single-strip RGB image of about
+// 350 million pixels, while a hostile header that claims gigabytes of tag data or strip buffer
+// fails cleanly instead of taking the machine's memory.
+constexpr tmsize_t kMaxSingleAllocation = tmsize_t{1} << 30;
+
+struct OptionsFree {
+    void operator()(TIFFOpenOptions* options) const { TIFFOpenOptionsFree(options); }
+};
+
+}  // namespace
+
+int TiffFile::OnError(TIFF*, void* self, const char*, const char*, va_list) {
+    static_cast<TiffFile*>(self)->errorSeen_ = true;
+    return 1;  // handled: libtiff prints nothing
+}
+
+int TiffFile::OnWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+bool TiffFile::Open(const std::string& path) {
+    tif_.reset();
+    errorSeen_ = false;
+
+    // O_NONBLOCK so that opening a FIFO returns at once; fstat then turns it away.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd) return false;
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+
+    std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
+    if (!options) return false;
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), &TiffFile::OnError, this);
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), &TiffFile::OnWarning, this);
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), kMaxSingleAllocation);
+
+    // "m": read with read(2), never mmap, so a file truncated under us is a read error and not
+    // a SIGBUS.
+    TIFF* tif = TIFFFdOpenExt(fd.get(), path.c_str(), "rm", options.get());
+    if (tif == nullptr) return false;  // libtiff leaves the descriptor to us on failure
+    // From here TIFFClose closes the descriptor.
+    static_cast<void>(fd.release());
+    tif_.reset(tif);
+    return !errorSeen_;
+}
+
+bool TiffFile::PrepareToDecode() {
+    TIFF* tif = tif_.get();
+    uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+    if (!TIFFIsTiled(tif) || compression != COMPRESSION_NONE) return true;
+    const tmsize_t tileBytes = TIFFTileSize(tif);
+    if (tileBytes <= 0 || tileBytes > kMaxSingleAllocation) return false;
+    rawTile_ = PixelBuffer::Allocate(static_cast<std::size_t>(tileBytes));
+    return rawTile_ && TIFFReadBufferSetup(tif, rawTile_.data(), tileBytes) && !errorSeen_;
+}
+
+bool Measure(const TiffFile& file, TileSize* size) {
+    TIFF* tif = file.get();
+    uint32_t width = 0;
+    uint32_t height = 0;
+    if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) ||
+        !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height))
+        return false;
+    constexpr uint32_t kMax = 0x7fffffffu;
+    if (width == 0 || height == 0 || width > kMax || height > kMax) return false;
+
+    uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+    if (!TIFFIsCODECConfigured(compression)) return false;
+
+    char message[1024] = "";
+    if (!TIFFRGBAImageOK(tif, message)) return false;
+    if (file.errorSeen()) return false;
+    size->width = static_cast<int32_t>(width);
+    size->height = static_cast<int32_t>(height);
+    return true;
+}
+
+bool FlipsVertically(uint16_t orientation) {
+    switch (orientation) {
+        case ORIENTATION_TOPLEFT:
+        case ORIENTATION_TOPRIGHT:
+        case ORIENTATION_LEFTTOP:
+        case ORIENTATION_RIGHTTOP:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool FlipsHorizontally(uint16_t orientation) {
+    switch (orientation) {
+        case ORIENTATION_TOPRIGHT:
+        case ORIENTATION_BOTRIGHT:
+        case ORIENTATION_RIGHTTOP:
+        case ORIENTATION_RIGHTBOT:
+            return true;
+        default:
+            return false;
+    }
+}
+
+void RasterToBgrInPlace(uint8_t* bytes, std::size_t pixels) {
+    uint8_t* out = bytes;
+    const uint8_t* in = bytes;
+    for (std::size_t i = 0; i < pixels; ++i, in += 4, out += 3) {
+        uint32_t abgr;
+        std::memcpy(&abgr, in, sizeof abgr);
+        out[0] = static_cast<uint8_t>(TIFFGetB(abgr));
+        out[1] = static_cast<uint8_t>(TIFFGetG(abgr));
+        out[2] = static_cast<uint8_t>(TIFFGetR(abgr));
+    }
+}
+
+}  // namespace tessaro::tiff_detail

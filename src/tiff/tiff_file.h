@@ -1,0 +1,91 @@
+// One open TIFF handle with its own quiet error and warning handlers.
+//
+// libtiff reports problems through handlers rather than only through return values (a corrupt
+// JPEG strip, for one, is reported yet the read still "succeeds"), so every handle records
+// whether an error was reported at any time and the reads treat that as failure. Warnings are
+// swallowed. Nothing is ever printed.
+#pragma once
+
+#include <tiffio.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "tiff/pixel_buffer.h"
+#include "tiff/tiff_reader.h"
+
+namespace tessaro::tiff_detail {
+
+class TiffFile {
+public:
+    TiffFile() = default;
+    TiffFile(const TiffFile&) = delete;
+    TiffFile& operator=(const TiffFile&) = delete;
+
+    // Opens `path` read-only without memory mapping. Fails for anything but a regular file
+    // (a FIFO or a directory must never block or be handed to libtiff) and for anything libtiff
+    // cannot open. Returns false on failure; no descriptor is left open either way.
+    bool Open(const std::string& path);
+
+    // Call before decoding pixels. libtiff 4.5 refuses every uncompressed tile through the RGBA
+    // interface when the file is not memory-mapped and the tile's size is not a multiple of
+    // 1 KiB: it rounds its own raw buffer up to 1 KiB and then demands the buffer be exactly one
+    // tile. Handing it a buffer of exactly one tile keeps such files readable, as they are when
+    // mapped. Returns false when that buffer cannot be had.
+    bool PrepareToDecode();
+
+    TIFF* get() const { return tif_.get(); }
+    // True once libtiff has reported an error on this handle (including while opening).
+    bool errorSeen() const { return errorSeen_; }
+
+private:
+    static int OnError(TIFF*, void* self, const char*, const char*, va_list);
+    static int OnWarning(TIFF*, void*, const char*, const char*, va_list);
+
+    struct Closer {
+        void operator()(TIFF* tif) const { TIFFClose(tif); }
+    };
+    // The flag is declared first so it outlives the handle: TIFFClose may still report.
+    bool errorSeen_ = false;
+    PixelBuffer rawTile_;  // libtiff's raw buffer for uncompressed tiles; outlives the handle
+    std::unique_ptr<TIFF, Closer> tif_;
+};
+
+// The checks shared by the size query and both pixel reads: a size in 1 .. 2^31 - 1, a codec
+// this libtiff has, a kind the RGBA interface accepts, and no error reported so far.
+bool Measure(const TiffFile& file, TileSize* size);
+
+// TIFFRGBAImageEnd on scope exit, for an image whose TIFFRGBAImageBegin succeeded.
+class RgbaImage {
+public:
+    RgbaImage() = default;
+    RgbaImage(const RgbaImage&) = delete;
+    RgbaImage& operator=(const RgbaImage&) = delete;
+    ~RgbaImage() {
+        if (begun_) TIFFRGBAImageEnd(&img_);
+    }
+    bool Begin(TIFF* tif) {
+        char message[1024] = "";
+        begun_ = TIFFRGBAImageBegin(&img_, tif, /*stop on error*/ 1, message) != 0;
+        return begun_;
+    }
+    TIFFRGBAImage& img() { return img_; }
+
+private:
+    TIFFRGBAImage img_{};
+    bool begun_ = false;
+};
+
+// Whether the RGBA interface, asked for a bottom-left origin, turns a picture stored with this
+// orientation tag upside down (its first stored row is the top row) or mirrors it. Orientations
+// 5..8 name transposed layouts, which libtiff does not transpose; it treats them as 1..4.
+bool FlipsVertically(uint16_t orientation);
+bool FlipsHorizontally(uint16_t orientation);
+
+// Converts `pixels` packed ABGR raster words (as the RGBA interface writes them) into packed
+// blue, green, red bytes, in place: each 3-byte output lands at or before the 4-byte input it
+// came from, so reading front to back never overwrites an unread pixel.
+void RasterToBgrInPlace(uint8_t* bytes, std::size_t pixels);
+
+}  // namespace tessaro::tiff_detail

@@ -1,0 +1,121 @@
+#include "tiff/tiff_reader.h"
+
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstdint>
+
+#include "tiff/tiff_direct.h"
+#include "tiff/tiff_file.h"
+#include "tiff/tiff_reader_internal.h"
+
+namespace tessaro {
+namespace tiff_detail {
+namespace {
+
+// The RGBA interface band by band. Each band is a run of whole strips (or rows of tiles): the
+// interface is asked for exactly those stored rows (row_offset counts stored rows from the
+// file's first row), so it reads and converts every strip exactly as it would for the whole
+// picture. With a bottom-left origin the band's raster rows come out bottom-up: for an upside-down
+// orientation the band's last stored row is its lowest raster row, otherwise its first.
+ReadOutcome ReadThroughRgba(const TiffFile& file, TileSize size, TIFFRGBAImage& img,
+                            const BandSink& sink, const BandTuning& tuning) {
+    TIFF* tif = file.get();
+    const uint32_t width = static_cast<uint32_t>(size.width);
+    const uint32_t height = static_cast<uint32_t>(size.height);
+
+    uint32_t unitRows = 0;
+    if (TIFFIsTiled(tif))
+        TIFFGetField(tif, TIFFTAG_TILELENGTH, &unitRows);
+    else
+        TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &unitRows);
+    if (unitRows == 0) return ReadOutcome::failed;
+    unitRows = std::min(unitRows, height);
+
+    const uint64_t unitBytes = uint64_t{unitRows} * width * 4;
+    const uint64_t units = std::max<uint64_t>(1, tuning.bandBytes / unitBytes);
+    const uint32_t bandRows = static_cast<uint32_t>(std::min<uint64_t>(height, units * unitRows));
+
+    PixelBuffer raster = PixelBuffer::Allocate(std::size_t{bandRows} * width * 4);
+    if (!raster) return ReadOutcome::failed;
+    uint32_t* words = reinterpret_cast<uint32_t*>(raster.data());
+
+    const bool upsideDown = FlipsVertically(img.orientation);
+    img.req_orientation = ORIENTATION_BOTLEFT;
+    img.col_offset = 0;
+    for (uint32_t first = 0; first < height; first += bandRows) {
+        const uint32_t count = std::min(bandRows, height - first);
+        img.row_offset = static_cast<int>(first);
+        if (!TIFFRGBAImageGet(&img, words, width, count) || file.errorSeen())
+            return ReadOutcome::failed;
+        RasterToBgrInPlace(raster.data(), std::size_t{count} * width);
+        TileBand band;
+        band.firstRow = static_cast<int32_t>(upsideDown ? height - first - count : first);
+        band.rowCount = static_cast<int32_t>(count);
+        band.data = raster.data();
+        if (!sink(band)) return ReadOutcome::sinkStopped;
+    }
+    return ReadOutcome::ok;
+}
+
+}  // namespace
+
+ReadOutcome ReadTileBandsTuned(const std::string& path, TileSize expected, const BandSink& sink,
+                               const BandTuning& tuning, BandPath* taken) {
+    if (taken) *taken = BandPath::none;
+    TiffFile file;
+    TileSize size;
+    if (!file.Open(path) || !Measure(file, &size) || size != expected || !file.PrepareToDecode())
+        return ReadOutcome::failed;
+    RgbaImage rgba;
+    if (!rgba.Begin(file.get()) || file.errorSeen()) return ReadOutcome::failed;
+
+    DirectLayout layout;
+    if (tuning.allowDirect && DirectLayoutFor(file.get(), size, rgba.img(), &layout))
+        return ReadDirect(file, size, layout, sink, tuning, taken);
+    if (taken) *taken = BandPath::rgba;
+    return ReadThroughRgba(file, size, rgba.img(), sink, tuning);
+}
+
+}  // namespace tiff_detail
+
+std::optional<TileSize> TIFFWH(const std::string& path) {
+    tiff_detail::TiffFile file;
+    TileSize size;
+    if (!file.Open(path) || !tiff_detail::Measure(file, &size)) return std::nullopt;
+    // TIFFRGBAImageOK passes some files that Begin then refuses (16-bit CMYK, for one); only a
+    // file Begin accepts can be decoded later.
+    tiff_detail::RgbaImage rgba;
+    if (!rgba.Begin(file.get()) || file.errorSeen()) return std::nullopt;
+    return size;
+}
+
+ReadOutcome ReadTileBands(const std::string& path, TileSize expected, const BandSink& sink) {
+    return tiff_detail::ReadTileBandsTuned(path, expected, sink, tiff_detail::BandTuning{});
+}
+
+std::optional<TilePixels> ReadData(const std::string& path) {
+    tiff_detail::TiffFile file;
+    TileSize size;
+    if (!file.Open(path) || !tiff_detail::Measure(file, &size) || !file.PrepareToDecode())
+        return std::nullopt;
+
+    // 64-bit all the way: each side is below 2^31, so 4 x width x height fits in 64 bits.
+    const uint64_t pixels = static_cast<uint64_t>(size.width) * static_cast<uint64_t>(size.height);
+    if (pixels > SIZE_MAX / 4) return std::nullopt;
+    PixelBuffer raster = PixelBuffer::Allocate(static_cast<std::size_t>(pixels * 4));
+    if (!raster) return std::nullopt;
+
+    if (!TIFFReadRGBAImageOriented(file.get(), static_cast<uint32_t>(size.width),
+                                   static_cast<uint32_t>(size.height),
+                                   reinterpret_cast<uint32_t*>(raster.data()),
+                                   ORIENTATION_BOTLEFT, /*stop on error*/ 1) ||
+        file.errorSeen())
+        return std::nullopt;
+
+    tiff_detail::RasterToBgrInPlace(raster.data(), static_cast<std::size_t>(pixels));
+    raster.ShrinkTo(static_cast<std::size_t>(pixels * 3));
+    return TilePixels{size, std::move(raster)};
+}
+
+}  // namespace tessaro

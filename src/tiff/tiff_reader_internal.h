@@ -1,0 +1,35 @@
+// Knobs and introspection for the band reader, shared by the reader and its tests. Production
+// code calls ReadTileBands(), which uses the defaults.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "tiff/tiff_reader.h"
+
+namespace tessaro::tiff_detail {
+
+struct BandTuning {
+    // Decode through the direct path when the file qualifies (else always through the RGBA
+    // interface).
+    bool allowDirect = true;
+    // Bands group whole strips (or rows of tiles) up to about this many bytes of band buffer;
+    // a band is never smaller than one strip or one row of tiles.
+    std::size_t bandBytes = std::size_t{4} << 20;
+    // In the direct path, strips that decode to more than this are read scanline by scanline
+    // rather than whole, so one huge compressed strip costs a scanline, not the picture.
+    std::size_t maxStripBytes = std::size_t{8} << 20;
+};
+
+enum class BandPath {
+    none,             // the read failed before choosing
+    rgba,             // libtiff's RGBA interface, one band of strips or tile rows at a time
+    directStrips,     // whole strips decoded straight into BGR rows
+    directScanlines,  // scanline by scanline (huge strips)
+    directTiles       // rows of tiles decoded straight into BGR rows
+};
+
+ReadOutcome ReadTileBandsTuned(const std::string& path, TileSize expected, const BandSink& sink,
+                               const BandTuning& tuning, BandPath* taken = nullptr);
+
+}  // namespace tessaro::tiff_detail

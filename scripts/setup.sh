@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${1:-build}
 
-packages=(cmake g++ make pkg-config libtiff-dev libgtest-dev locales ${TESSARO_EXTRA_PACKAGES:-})
+packages=(cmake g++ make pkg-config libtiff-dev libgtest-dev locales groff-base ${TESSARO_EXTRA_PACKAGES:-})
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")

@@ -58,7 +58,8 @@ set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_VENDOR "tessaro developers")
 set(CPACK_PACKAGE_CONTACT "tessaro developers <tessaro@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "join TIFF tiles into 24-bit BMP mosaics")
-set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
+# The DEB generator installs under /usr by itself; setting CPACK_PACKAGING_INSTALL_PREFIX here
+# would move the source archive's files under usr/ as well.
 # The package gets a stripped binary even from a RelWithDebInfo build.
 set(CPACK_STRIP_FILES ON)
 
@@ -87,5 +88,9 @@ if(NOT CMAKE_CROSSCOMPILING)
     message(STATUS "dpkg-shlibdeps not found: install dpkg-dev before building the package")
   endif()
 endif()
+
+# `package_source`: the tree as a .tar.gz, without version control data or build directories.
+set(CPACK_SOURCE_GENERATOR "TGZ")
+set(CPACK_SOURCE_IGNORE_FILES "/\\.git/" "/build[^/]*/" "~$")
 
 include(CPack)

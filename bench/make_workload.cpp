@@ -16,7 +16,7 @@
 //            cameras and scanners write)          1024^2 / 4096^2
 //   jpegrgb4 4 tiles, JPEG quality 90, RGB components, no subsampling (only with --only)
 //   raw6     6 tiles, uncompressed RGB            1500x1000 / 6000x4000 (full: 412 MiB mosaic)
-//   small    4 tiles of 256^2 uncompressed in each of 100 / 400 directories
+//   small    4 tiles of 256^2 uncompressed in each of 50 / 400 directories
 //
 // Content: horizontal and vertical colour ramps, a diagonal wave, a coarse checker and a few bits
 // of per-pixel noise, so LZW and JPEG compress about as well as they do on photographs rather
@@ -31,6 +31,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -67,7 +68,7 @@ std::vector<Workload> AllWorkloads(bool full) {
         {"jpeg4", Codec::jpegYcbcr, 4, big, big, 1},
         {"jpegrgb4", Codec::jpegRgb, 4, big, big, 1},
         {"raw6", Codec::raw, 6, full ? 6000 : 1500, full ? 4000 : 1000, 1},
-        {"small", Codec::raw, 4, 256, 256, full ? 400 : 100},
+        {"small", Codec::raw, 4, 256, 256, full ? 400 : 50},
     };
 }
 
@@ -203,7 +204,8 @@ bool WriteWorkload(const std::string& root, const Workload& w, const std::string
         std::printf("%s: present\n", w.name.c_str());
         return true;
     }
-    std::remove((dir + "/workload.txt").c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);  // a partial or other-sized earlier copy
     if (!MakeDir(dir)) return false;
     std::printf("%s: writing %d group(s) of %d tiles %dx%d (%s)\n", w.name.c_str(), w.groups,
                 w.tiles, w.tileWidth, w.tileHeight, CodecName(w.codec));

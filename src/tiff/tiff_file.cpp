@@ -27,7 +27,11 @@ int TiffFile::OnError(TIFF*, void* self, const char*, const char*, va_list) {
     return 1;  // handled: libtiff prints nothing
 }
 
-int TiffFile::OnWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+int TiffFile::OnWarning(TIFF*, void* self, const char* module, const char*, va_list) {
+    if (module != nullptr && std::strcmp(module, "JPEGLib") == 0)
+        static_cast<TiffFile*>(self)->errorSeen_ = true;
+    return 1;
+}
 
 bool TiffFile::Open(const std::string& path) {
     tif_.reset();

@@ -3,7 +3,9 @@
 // libtiff reports problems through handlers rather than only through return values (a corrupt
 // JPEG strip, for one, is reported yet the read still "succeeds"), so every handle records
 // whether an error was reported at any time and the reads treat that as failure. Warnings are
-// swallowed. Nothing is ever printed.
+// swallowed, except libjpeg's: libtiff passes them on as warnings from "JPEGLib", and libjpeg
+// warns only about corrupt data ("Corrupt JPEG data: ...", "Premature end of JPEG file"), which
+// it then papers over with made-up pixels. Those count as errors. Nothing is ever printed.
 #pragma once
 
 #include <tiffio.h>

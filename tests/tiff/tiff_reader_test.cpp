@@ -1,0 +1,542 @@
+// The TIFF reader's behaviour as its callers rely on it: true pixels, sizes, refusal of hostile
+// or damaged files, band delivery and memory.
+#include <fcntl.h>
+#include <malloc.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "band_assembly.h"
+#include "temp_dir.h"
+#include "tiff/tiff_reader.h"
+#include "tiff/tiff_reader_internal.h"
+#include "tiff_fixture.h"
+
+namespace tessaro::testing {
+namespace {
+
+using tiff_detail::BandPath;
+using tiff_detail::BandTuning;
+
+std::vector<uint8_t> Bytes(const TilePixels& pixels) {
+    return {pixels.bytes.data(),
+            pixels.bytes.data() + std::size_t{3} * pixels.size.width * pixels.size.height};
+}
+
+// ---------------------------------------------------------------------------------------------
+// A hand-made little-endian classic TIFF: one directory of SHORT/LONG entries, followed by `data`.
+struct Entry {
+    uint16_t tag;
+    uint16_t type;  // 3 SHORT, 4 LONG
+    std::vector<uint32_t> values;
+};
+
+std::string ClassicTiff(std::vector<Entry> entries, const std::string& data) {
+    auto put16 = [](std::string& s, uint32_t v) {
+        s += static_cast<char>(v & 0xff);
+        s += static_cast<char>((v >> 8) & 0xff);
+    };
+    auto put32 = [&](std::string& s, uint32_t v) {
+        put16(s, v & 0xffff);
+        put16(s, v >> 16);
+    };
+    std::string head = "II*";
+    head += '\0';
+    put32(head, 8);
+    const uint32_t ifdSize = 2 + 12 * static_cast<uint32_t>(entries.size()) + 4;
+    std::string arrays;  // values that do not fit in an entry
+    std::string ifd;
+    put16(ifd, static_cast<uint32_t>(entries.size()));
+    for (const Entry& e : entries) {
+        put16(ifd, e.tag);
+        put16(ifd, e.type);
+        put32(ifd, static_cast<uint32_t>(e.values.size()));
+        const std::size_t bytes = e.values.size() * (e.type == 3 ? 2 : 4);
+        std::string packed;
+        for (uint32_t v : e.values) e.type == 3 ? put16(packed, v) : put32(packed, v);
+        if (bytes <= 4) {
+            packed.resize(4, '\0');
+            ifd += packed;
+        } else {
+            put32(ifd, 8 + ifdSize + static_cast<uint32_t>(arrays.size()));
+            arrays += packed;
+        }
+    }
+    put32(ifd, 0);
+    return head + ifd + arrays + data;
+}
+
+// Offset of the data that follows the directory and its arrays in ClassicTiff().
+uint32_t DataOffset(const std::vector<Entry>& entries) {
+    uint32_t offset = 8 + 2 + 12 * static_cast<uint32_t>(entries.size()) + 4;
+    for (const Entry& e : entries) {
+        const uint32_t bytes = static_cast<uint32_t>(e.values.size()) * (e.type == 3 ? 2 : 4);
+        if (bytes > 4) offset += bytes;
+    }
+    return offset;
+}
+
+// An 8-bit grey picture in strips, its strip offsets pointing just past the directory.
+std::vector<Entry> GreyStrips(uint32_t width, uint32_t height, uint32_t rowsPerStrip,
+                              uint32_t stripBytes) {
+    const uint32_t strips = (height + rowsPerStrip - 1) / rowsPerStrip;
+    std::vector<Entry> entries = {
+        {256, 4, {width}},
+        {257, 4, {height}},
+        {258, 3, {8}},
+        {259, 3, {1}},
+        {262, 3, {1}},
+        {273, 4, std::vector<uint32_t>(strips, 0)},
+        {277, 3, {1}},
+        {278, 4, {rowsPerStrip}},
+        {279, 4, std::vector<uint32_t>(strips, stripBytes)},
+    };
+    const uint32_t base = DataOffset(entries);
+    for (uint32_t s = 0; s < strips; ++s) entries[5].values[s] = base + s * stripBytes;
+    return entries;
+}
+
+// Runs `body` in a child process whose address space may grow by at most `extraBytes`, and
+// returns whether it exited with code 0.
+template <typename Body>
+void ExpectWithinAddressSpace(std::size_t extraBytes, Body body) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "address-space limits mean nothing under AddressSanitizer";
+#endif
+    EXPECT_EXIT(
+        {
+            // Every large block gets its own mapping (counted against the limit) and no free
+            // heap left over from earlier tests can be reused unnoticed.
+            mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+            malloc_trim(0);
+            std::ifstream statm("/proc/self/statm");
+            std::size_t pages = 0;
+            statm >> pages;
+            rlimit limit{};
+            limit.rlim_cur = limit.rlim_max =
+                pages * static_cast<std::size_t>(sysconf(_SC_PAGESIZE)) + extraBytes;
+            if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(3);
+            _exit(body() ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+// ---------------------------------------------------------------------------------------------
+// The reference rendering shows what the file holds, checked against the source pictures.
+
+TEST(TiffReaderTruth, PlainRgbDecodesToTheSourcePictureInEveryOrientation) {
+    TempDir dir;
+    const RgbImage picture = PatternTile(157, 151, 3);
+    for (uint16_t orientation = 1; orientation <= 8; ++orientation) {
+        SCOPED_TRACE(orientation);
+        TiffOptions options;
+        options.orientation = orientation;
+        WriteTiff(dir / "rgb.tif", picture, options);
+        const auto pixels = ReadData(dir / "rgb.tif");
+        ASSERT_TRUE(pixels.has_value());
+        EXPECT_EQ(pixels->size, (TileSize{157, 151}));
+        EXPECT_EQ(pixels->bytes.size(), std::size_t{3} * 157 * 151);
+        EXPECT_TRUE(Bytes(*pixels) == ExpectedBgrBottomUp(picture));
+        EXPECT_TRUE(AssembleBands(dir / "rgb.tif", {157, 151}).bytes ==
+                    ExpectedBgrBottomUp(picture));
+    }
+}
+
+TEST(TiffReaderTruth, LosslessVariantsDecodeToTheSourcePicture) {
+    TempDir dir;
+    const RgbImage busy = PatternTile(61, 37, 9);
+    const RgbImage marked = MarkedTile(61, 37, 200, 30, 90);
+    struct Case {
+        const char* name;
+        TiffOptions options;
+        const RgbImage* picture;
+    };
+    std::vector<Case> cases;
+    auto add = [&](const char* name, auto change, const RgbImage& picture) {
+        TiffOptions o;
+        change(o);
+        cases.push_back({name, o, &picture});
+    };
+    add("16-bit", [](TiffOptions& o) { o.bitsPerSample = 16; }, busy);
+    add("CMYK", [](TiffOptions& o) { o.photometric = PHOTOMETRIC_SEPARATED; }, busy);
+    add("palette", [](TiffOptions& o) { o.photometric = PHOTOMETRIC_PALETTE; }, marked);
+    add("2-bit palette", [](TiffOptions& o) {
+        o.photometric = PHOTOMETRIC_PALETTE;
+        o.bitsPerSample = 2;
+    }, marked);
+    // Tiles of 16 x 16 RGB are 768 bytes: libtiff 4.5 needs help to read such uncompressed
+    // tiles without memory mapping.
+    add("uncompressed 16x16 tiles", [](TiffOptions& o) { o.tiled = true; }, busy);
+    add("LZW with predictor, separate planes", [](TiffOptions& o) {
+        o.compression = COMPRESSION_LZW;
+        o.predictor = PREDICTOR_HORIZONTAL;
+        o.planarSeparate = true;
+    }, busy);
+    add("big-endian BigTIFF", [](TiffOptions& o) {
+        o.bigEndian = true;
+        o.bigTiff = true;
+        o.bitsPerSample = 16;
+    }, busy);
+    add("opaque straight alpha", [](TiffOptions& o) { o.alpha = ExtraAlpha::unassociated; }, busy);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteTiff(dir / "tile.tif", *c.picture, c.options);
+        const auto pixels = ReadData(dir / "tile.tif");
+        ASSERT_TRUE(pixels.has_value());
+        EXPECT_TRUE(Bytes(*pixels) == ExpectedBgrBottomUp(*c.picture));
+    }
+}
+
+TEST(TiffReaderTruth, GreyDecodesToItsLevelsAtEveryDepth) {
+    TempDir dir;
+    const RgbImage picture = PatternTile(45, 23, 1);
+    for (uint16_t photometric : {PHOTOMETRIC_MINISBLACK, PHOTOMETRIC_MINISWHITE})
+        for (uint16_t bits : {1, 2, 4, 8, 16}) {
+            SCOPED_TRACE(::testing::Message() << "photometric " << photometric << ", bits " << bits);
+            TiffOptions options;
+            options.photometric = photometric;
+            options.bitsPerSample = bits;
+            WriteTiff(dir / "grey.tif", picture, options);
+            const auto pixels = ReadData(dir / "grey.tif");
+            ASSERT_TRUE(pixels.has_value());
+            EXPECT_TRUE(Bytes(*pixels) == ExpectedGreyBgrBottomUp(picture, bits));
+        }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The size query.
+
+TEST(TiffSizeQuery, ReportsWidthAndHeight) {
+    TempDir dir;
+    WriteTiff(dir / "tile.tif", MarkedTile(157, 151, 1, 2, 3));
+    EXPECT_EQ(TIFFWH(dir / "tile.tif"), (TileSize{157, 151}));
+}
+
+TEST(TiffSizeQuery, UsesTheFirstImageOfAMultiImageFile) {
+    TempDir dir;
+    const std::string path = dir / "two.tif";
+    WriteTiff(path, MarkedTile(20, 10, 1, 2, 3));
+    {
+        // Append a second, larger image.
+        TIFF* tif = TIFFOpen(path.c_str(), "a");
+        ASSERT_NE(tif, nullptr);
+        std::vector<uint8_t> row(30, 128);
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 30u);
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 40u);
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 40u);
+        for (uint32_t y = 0; y < 40; ++y) ASSERT_EQ(TIFFWriteScanline(tif, row.data(), y, 0), 1);
+        ASSERT_TRUE(TIFFWriteDirectory(tif));
+        TIFFClose(tif);
+    }
+    EXPECT_EQ(TIFFWH(path), (TileSize{20, 10}));
+    const auto pixels = ReadData(path);
+    ASSERT_TRUE(pixels.has_value());
+    EXPECT_TRUE(Bytes(*pixels) == ExpectedBgrBottomUp(MarkedTile(20, 10, 1, 2, 3)));
+}
+
+TEST(TiffSizeQuery, MeasuresAHugeHeaderOnlyFileWithoutAllocatingIt) {
+    // 50000 x 50000 grey claims 2.5 GB of pixels that are not there.
+    TempDir dir;
+    const std::string path = dir / "huge.tif";
+    WriteBytes(path, ClassicTiff(GreyStrips(50000, 50000, 50000, 2500000000u), ""));
+    ExpectWithinAddressSpace(std::size_t{64} << 20, [&] {
+        return TIFFWH(path) == std::optional<TileSize>(TileSize{50000, 50000});
+    });
+    // Its pixels are missing, so decoding fails (quickly, and without a picture-sized buffer).
+    ExpectWithinAddressSpace(std::size_t{64} << 20, [&] {
+        return ReadTileBands(path, {50000, 50000}, [](const TileBand&) { return true; }) ==
+               ReadOutcome::failed;
+    });
+}
+
+TEST(TiffSizeQuery, RefusesWhatThePixelReadCouldNotDecode) {
+    TempDir dir;
+    const RgbImage picture = MarkedTile(16, 16, 9, 9, 9);
+    // 16-bit CMYK passes libtiff's first check (TIFFRGBAImageOK) but not the second.
+    TiffOptions cmyk16;
+    cmyk16.photometric = PHOTOMETRIC_SEPARATED;
+    cmyk16.bitsPerSample = 16;
+    WriteTiff(dir / "cmyk16.tif", picture, cmyk16);
+    EXPECT_FALSE(TIFFWH(dir / "cmyk16.tif").has_value());
+    EXPECT_FALSE(ReadData(dir / "cmyk16.tif").has_value());
+
+    // A compression no codec is registered for.
+    std::vector<Entry> unknownCodec = GreyStrips(4, 4, 4, 16);
+    unknownCodec[3].values = {12345};
+    WriteBytes(dir / "codec.tif", ClassicTiff(unknownCodec, std::string(16, 'x')));
+    EXPECT_FALSE(TIFFWH(dir / "codec.tif").has_value());
+
+    // 32-bit integer samples.
+    std::vector<Entry> deep = GreyStrips(4, 4, 4, 64);
+    deep[2].values = {32};
+    WriteBytes(dir / "deep.tif", ClassicTiff(deep, std::string(64, 'x')));
+    EXPECT_FALSE(TIFFWH(dir / "deep.tif").has_value());
+
+    // Widths of 0 and of 2^31.
+    for (uint32_t width : {0u, 0x80000000u}) {
+        std::vector<Entry> odd = GreyStrips(4, 4, 4, 16);
+        odd[0].values = {width};
+        WriteBytes(dir / "width.tif", ClassicTiff(odd, std::string(16, 'x')));
+        EXPECT_FALSE(TIFFWH(dir / "width.tif").has_value()) << width;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Files that are not TIFFs, or not files: every entry point fails and none blocks.
+
+void ExpectAllFail(const std::string& path) {
+    EXPECT_FALSE(TIFFWH(path).has_value());
+    EXPECT_FALSE(ReadData(path).has_value());
+    int calls = 0;
+    EXPECT_EQ(ReadTileBands(path, {16, 16},
+                            [&](const TileBand&) {
+                                ++calls;
+                                return true;
+                            }),
+              ReadOutcome::failed);
+    EXPECT_EQ(calls, 0);
+}
+
+TEST(TiffHostileFiles, NonTiffsFail) {
+    TempDir dir;
+    WriteTiff(dir / "good.tif", PatternTile(16, 16));
+    const std::string good = ReadBytes(dir / "good.tif");
+    const std::pair<const char*, std::string> files[] = {
+        {"empty", ""},
+        {"one byte", "I"},
+        {"header only", std::string("II*\0", 4)},
+        {"directory offset past the end", std::string("II*\0\xff\xff\x00\x00", 8)},
+        {"text", "this is not a TIFF file, just some text\n"},
+        {"big-endian magic, little-endian rest", std::string("MM\0*", 4) + good.substr(4)},
+        {"cut in half", good.substr(0, good.size() / 2)},
+        {"last byte missing", good.substr(0, good.size() - 1)},
+    };
+    for (const auto& [name, bytes] : files) {
+        SCOPED_TRACE(name);
+        WriteBytes(dir / "x.tif", bytes);
+        ExpectAllFail(dir / "x.tif");
+    }
+    ExpectAllFail(dir / "missing.tif");
+}
+
+TEST(TiffHostileFiles, DirectoryNamedLikeATileFails) {
+    TempDir dir;
+    ASSERT_EQ(mkdir((dir / "x.tif").c_str(), 0755), 0);
+    ExpectAllFail(dir / "x.tif");
+}
+
+TEST(TiffHostileFiles, FifoNamedLikeATileFailsWithoutBlocking) {
+    TempDir dir;
+    const std::string fifo = dir / "x.tif";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    // No writer ever opens the FIFO: a reader that blocked would be killed by the alarm.
+    EXPECT_EXIT(
+        {
+            alarm(10);
+            const bool allFailed =
+                !TIFFWH(fifo).has_value() && !ReadData(fifo).has_value() &&
+                ReadTileBands(fifo, {1, 1}, [](const TileBand&) { return true; }) ==
+                    ReadOutcome::failed;
+            _exit(allFailed ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Damaged pixel data: the reference and every band route fail alike.
+
+void ExpectDecodeFails(const std::string& path, TileSize size) {
+    EXPECT_FALSE(ReadData(path).has_value());
+    BandTuning rgbaOnly;
+    rgbaOnly.allowDirect = false;
+    BandTuning scanlines;
+    scanlines.maxStripBytes = 0;
+    for (const BandTuning& tuning : {BandTuning{}, rgbaOnly, scanlines})
+        EXPECT_EQ(AssembleBands(path, size, tuning).outcome, ReadOutcome::failed);
+}
+
+// Overwrites part of strip (or tile) `index` of a file written by WriteTiff.
+void DamageStrip(const std::string& path, uint32_t index, double from, double to, char fill) {
+    TIFF* tif = TIFFOpen(path.c_str(), "r");
+    ASSERT_NE(tif, nullptr);
+    const uint64_t offset = TIFFGetStrileOffset(tif, index);
+    const uint64_t count = TIFFGetStrileByteCount(tif, index);
+    TIFFClose(tif);
+    std::string bytes = ReadBytes(path);
+    const auto begin = static_cast<std::size_t>(offset + count * from);
+    const auto end = static_cast<std::size_t>(offset + count * to);
+    ASSERT_LE(end, bytes.size());
+    std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(begin),
+              bytes.begin() + static_cast<std::ptrdiff_t>(end), fill);
+    WriteBytes(path, bytes);
+}
+
+TEST(TiffReaderCorruption, CorruptJpegStripFails) {
+    // libjpeg only warns about corrupt data and fills in made-up pixels; libtiff reports
+    // success. The reader must not.
+    TempDir dir;
+    TiffOptions options;
+    options.photometric = PHOTOMETRIC_YCBCR;
+    options.compression = COMPRESSION_JPEG;
+    options.rowsPerStrip = 16;
+    for (char fill : {'\0', '\x5a'}) {
+        SCOPED_TRACE(static_cast<int>(fill));
+        WriteTiff(dir / "jpeg.tif", PatternTile(157, 151), options);
+        ASSERT_TRUE(ReadData(dir / "jpeg.tif").has_value());
+        DamageStrip(dir / "jpeg.tif", 3, 0.5, 0.9, fill);
+        EXPECT_TRUE(TIFFWH(dir / "jpeg.tif").has_value());  // the header is intact
+        ExpectDecodeFails(dir / "jpeg.tif", {157, 151});
+    }
+}
+
+TEST(TiffReaderCorruption, CorruptCompressedStripsFail) {
+    TempDir dir;
+    for (uint16_t compression : {COMPRESSION_ADOBE_DEFLATE, COMPRESSION_LZW}) {
+        for (bool tiled : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << "compression " << compression << (tiled ? ", tiles" : ", strips"));
+            TiffOptions options;
+            options.compression = compression;
+            options.tiled = tiled;
+            options.rowsPerStrip = 16;
+            WriteTiff(dir / "z.tif", PatternTile(157, 151), options);
+            // The strip ends early: its second half is cut off.
+            std::string bytes = ReadBytes(dir / "z.tif");
+            DamageStrip(dir / "z.tif", 2, 0.2, 1.0, '\xff');
+            ExpectDecodeFails(dir / "z.tif", {157, 151});
+        }
+    }
+}
+
+TEST(TiffReaderCorruption, TruncatedPixelDataFails) {
+    // The directory comes first and the pixel data stops in the middle of strip 3 of 8.
+    TempDir dir;
+    for (uint32_t rowsPerStrip : {8u, 64u}) {  // many strips; one strip (chopped by libtiff)
+        SCOPED_TRACE(rowsPerStrip);
+        const std::vector<Entry> entries = GreyStrips(64, 64, rowsPerStrip, 64 * rowsPerStrip);
+        WriteBytes(dir / "cut.tif", ClassicTiff(entries, std::string(64 * 28, '\x40')));
+        EXPECT_EQ(TIFFWH(dir / "cut.tif"), (TileSize{64, 64}));
+        ExpectDecodeFails(dir / "cut.tif", {64, 64});
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Band delivery.
+
+TEST(TiffReaderBands, FileOfAnotherSizeFailsWithoutCallingTheSink) {
+    TempDir dir;
+    WriteTiff(dir / "tile.tif", PatternTile(40, 30));
+    int calls = 0;
+    auto sink = [&](const TileBand&) {
+        ++calls;
+        return true;
+    };
+    for (TileSize other : {TileSize{41, 30}, TileSize{40, 29}, TileSize{30, 40}})
+        EXPECT_EQ(ReadTileBands(dir / "tile.tif", other, sink), ReadOutcome::failed);
+    EXPECT_EQ(calls, 0);
+    EXPECT_EQ(ReadTileBands(dir / "tile.tif", {40, 30}, sink), ReadOutcome::ok);
+}
+
+TEST(TiffReaderBands, SinkThatRefusesStopsTheRead) {
+    TempDir dir;
+    TiffOptions options;
+    options.rowsPerStrip = 2;
+    options.compression = COMPRESSION_LZW;
+    WriteTiff(dir / "tile.tif", PatternTile(40, 30), options);
+    BandTuning rgbaOnly;
+    rgbaOnly.allowDirect = false;
+    BandTuning smallest;
+    smallest.bandBytes = 1;
+    for (const BandTuning& tuning : {smallest, rgbaOnly}) {
+        int calls = 0;
+        EXPECT_EQ(tiff_detail::ReadTileBandsTuned(dir / "tile.tif", {40, 30},
+                                                  [&](const TileBand&) {
+                                                      ++calls;
+                                                      return false;
+                                                  },
+                                                  tuning),
+                  ReadOutcome::sinkStopped);
+        EXPECT_EQ(calls, 1);
+    }
+}
+
+TEST(TiffReaderBands, BandsKeepToTheirBudgetWhateverThePictureSize) {
+    // With a 256 KiB band budget and 1 MiB strips read whole, no band may exceed the budget
+    // except by being one row of tiles.
+    TempDir dir;
+    constexpr int32_t kWidth = 1000, kHeight = 800;
+    constexpr std::size_t kBudget = 256 << 10;
+    BandTuning tuning;
+    tuning.bandBytes = kBudget;
+    tuning.maxStripBytes = 1 << 20;
+    struct Case {
+        const char* name;
+        TiffOptions options;
+        BandPath path;
+        int32_t maxRows;
+    };
+    TiffOptions strips;
+    strips.rowsPerStrip = 8;
+    TiffOptions tiles;
+    tiles.tiled = true;
+    tiles.tileWidth = tiles.tileLength = 128;  // a row of tiles is 384 KB of BGR
+    TiffOptions palette = strips;
+    palette.photometric = PHOTOMETRIC_PALETTE;
+    TiffOptions oneLzwStrip;
+    oneLzwStrip.compression = COMPRESSION_LZW;
+    oneLzwStrip.rowsPerStrip = kHeight;
+    TiffOptions oneRawStrip = oneLzwStrip;  // libtiff chops it into small strips itself
+    oneRawStrip.compression = COMPRESSION_NONE;
+    const int32_t budgetRows = static_cast<int32_t>(kBudget / (3 * kWidth));
+    const int32_t rgbaBudgetRows = static_cast<int32_t>(kBudget / (4 * kWidth));
+    const Case cases[] = {
+        {"strips", strips, BandPath::directStrips, budgetRows},
+        {"tiles", tiles, BandPath::directTiles, 128},
+        {"palette", palette, BandPath::rgba, rgbaBudgetRows},
+        {"one LZW strip", oneLzwStrip, BandPath::directScanlines, budgetRows},
+        {"one raw strip", oneRawStrip, BandPath::directStrips, budgetRows},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteTiff(dir / "big.tif",
+                  c.path == BandPath::rgba ? MarkedTile(kWidth, kHeight, 5, 6, 7)
+                                           : PatternTile(kWidth, kHeight),
+                  c.options);
+        const Assembled bands = AssembleBands(dir / "big.tif", {kWidth, kHeight}, tuning);
+        ASSERT_EQ(bands.outcome, ReadOutcome::ok);
+        EXPECT_EQ(bands.path, c.path);
+        EXPECT_LE(bands.maxBandRows, c.maxRows);
+    }
+}
+
+TEST(TiffReaderBands, HugeCompressedStripIsReadInLittleMemory) {
+    // One LZW strip of 3000 x 2000 RGB: 18 MB decoded, 24 MB as a whole-picture raster, about
+    // 11 MB compressed. The band read needs the compressed strip (libtiff reads it whole) and one
+    // band; the reference read cannot work in the same room.
+    TempDir dir;
+    TiffOptions options;
+    options.compression = COMPRESSION_LZW;
+    options.rowsPerStrip = 2000;
+    const std::string path = dir / "strip.tif";
+    WriteTiff(path, PatternTile(3000, 2000), options);
+    EXPECT_EQ(AssembleBands(path, {3000, 2000}).path, BandPath::directScanlines);
+    ExpectWithinAddressSpace(std::size_t{24} << 20, [&] {
+        const bool bandsFit =
+            ReadTileBands(path, {3000, 2000}, [](const TileBand&) { return true; }) ==
+            ReadOutcome::ok;
+        const bool wholeFits = ReadData(path).has_value();
+        return bandsFit && !wholeFits;
+    });
+}
+
+}  // namespace
+}  // namespace tessaro::testing

@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 
+#include <csignal>
 #include <cstring>
 #include <string>
 
@@ -32,6 +33,9 @@ void PrintHelp() {
 
 int RunCommandLine(int argc, char** argv) {
     InitConsole();
+    // Under a file-size limit, a mosaic that does not fit must fail its save like a full disk
+    // does, instead of killing the run.
+    std::signal(SIGXFSZ, SIG_IGN);
     if (argc < 2) {
         PrintUsage();
         return 0;

@@ -1,19 +1,69 @@
 #include "mosaic/group_splice.h"
 
-#include <string>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <memory>
 
 #include "app/console.h"
+#include "bmp/bmp_file.h"
+#include "mosaic/canvas_fill.h"
+#include "mosaic/tile_layout.h"
+#include "scan/path_text.h"
 
 namespace tessaro {
 
-// Provisional until the mosaic code lands: refuses groups of the wrong size, saves nothing.
-bool SpliceGroup(const TileGroup& group, bool) {
-    const std::size_t count = group.size();
-    if (count != 2 && count != 4 && count != 6)
-        PrintText("拼接失败! 拼接的Tif数为" + std::to_string(count) + "!\n");
+namespace {
+
+// The last non-empty component of a path, trailing slashes ignored ("" when there is none).
+std::string LastComponent(std::string_view path) {
+    while (!path.empty() && path.back() == '/') path.remove_suffix(1);
+    std::size_t slash = path.rfind('/');
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+std::string CanonicalName(const std::string& dir) {
+    struct FreeDeleter {
+        void operator()(char* p) const { std::free(p); }
+    };
+    std::unique_ptr<char, FreeDeleter> resolved(realpath(dir.c_str(), nullptr));
+    return resolved ? LastComponent(resolved.get()) : std::string();
+}
+
+bool SaveFailed() {
+    PrintText("拼接失败! 保存拼接的BMP文件失败!\n");
     return false;
 }
 
-std::optional<std::string> MosaicPath(const std::string&) { return std::nullopt; }
+}  // namespace
+
+std::optional<std::string> MosaicPath(const std::string& groupDir) {
+    std::string name = LastComponent(groupDir);
+    if (name.empty() || name == "." || name == "..") name = CanonicalName(groupDir);
+    if (name.empty()) return std::nullopt;
+    return JoinPath(groupDir, name + ".bmp");
+}
+
+bool SpliceGroup(const TileGroup& group, bool deleteSources) {
+    std::optional<TileLayout> layout = PlanLayout(group);
+    if (!layout) return false;
+    std::optional<std::string> outputPath = MosaicPath(GetParentDir(group.front()));
+    if (!outputPath) return SaveFailed();
+    std::optional<BmpFile> canvas =
+        CreateBmp24(*outputPath, layout->canvasWidth, layout->canvasHeight);
+    if (!canvas) return SaveFailed();
+    switch (FillCanvas(group, *layout, *canvas)) {
+        case FillOutcome::filled: break;
+        case FillOutcome::readFailed: return false;
+        case FillOutcome::writeFailed: return SaveFailed();
+    }
+    // With deletion ahead, the mosaic must be on stable storage before the first tile goes.
+    if (!SaveBmp24(*canvas, deleteSources)) return SaveFailed();
+    if (deleteSources)
+        for (const std::string& tile : group) unlink(tile.c_str());  // a failure leaves the tile
+    PrintText("拼接成功!\n");
+    return true;
+}
 
 }  // namespace tessaro

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <chrono>
 #include <stdexcept>
 
@@ -22,11 +23,13 @@ namespace {
     int devNull = open("/dev/null", O_RDONLY);
     dup2(devNull, 0);
     if (!options.workingDir.empty() && chdir(options.workingDir.c_str()) != 0) _exit(126);
+#ifndef TESSARO_SANITIZED
     if (options.memoryLimitBytes > 0) {
         rlimit limit{static_cast<rlim_t>(options.memoryLimitBytes),
                      static_cast<rlim_t>(options.memoryLimitBytes)};
         setrlimit(RLIMIT_AS, &limit);
     }
+#endif
     if (options.fileSizeLimitBytes > 0) {
         signal(SIGXFSZ, SIG_IGN);
         rlimit limit{static_cast<rlim_t>(options.fileSizeLimitBytes),
@@ -40,6 +43,9 @@ namespace {
     for (std::string& arg : argsCopy) argv.push_back(arg.data());
     argv.push_back(nullptr);
     std::vector<std::string> envCopy = options.env;
+    // Sanitizer settings reach the child, so that a finding there fails the test too.
+    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
+        if (const char* value = getenv(name)) envCopy.push_back(std::string(name) + "=" + value);
     std::vector<char*> envp;
     for (std::string& var : envCopy) envp.push_back(var.data());
     envp.push_back(nullptr);

@@ -195,7 +195,10 @@ ReadOutcome ReadTiles(const TiffFile& file, TileSize size, const DirectLayout& l
             const uint32_t rows = std::min(th, height - y);
             for (uint32_t x = 0; x < width; x += tw) {
                 const std::size_t columns = std::min(tw, width - x);
-                if (TIFFReadTile(tif, tile.data(), x, y, 0, 0) == -1 || file.errorSeen())
+                // With the size given, uncompressed tiles are read straight into our buffer.
+                if (TIFFReadEncodedTile(tif, TIFFComputeTile(tif, x, y, 0, 0), tile.data(),
+                                        static_cast<tmsize_t>(tile.size())) == -1 ||
+                    file.errorSeen())
                     return ReadOutcome::failed;
                 for (uint32_t k = 0; k < rows; ++k)
                     ConvertSpan(layout, tile.data() + k * tileRowBytes, x, columns,

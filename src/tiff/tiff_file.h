@@ -10,6 +10,7 @@
 
 #include <tiffio.h>
 
+#include <cstdarg>
 #include <cstdint>
 #include <memory>
 #include <string>

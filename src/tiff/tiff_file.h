@@ -28,7 +28,8 @@ public:
 
     // Opens `path` read-only without memory mapping. Fails for anything but a regular file
     // (a FIFO or a directory must never block or be handed to libtiff) and for anything libtiff
-    // cannot open. Returns false on failure; no descriptor is left open either way.
+    // cannot open, or that libtiff reported an error about while opening. Returns false on
+    // failure; no descriptor is left open either way.
     bool Open(const std::string& path);
 
     // Call before decoding pixels. libtiff 4.5 refuses every uncompressed tile through the RGBA

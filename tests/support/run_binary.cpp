@@ -1,12 +1,14 @@
 #include "run_binary.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <chrono>
@@ -36,6 +38,8 @@ namespace {
                      static_cast<rlim_t>(options.fileSizeLimitBytes)};
         setrlimit(RLIMIT_FSIZE, &limit);
     }
+    if (options.gid >= 0 && (setgroups(0, nullptr) != 0 || setgid(options.gid) != 0)) _exit(125);
+    if (options.uid >= 0 && setuid(options.uid) != 0) _exit(125);
     std::vector<char*> argv;
     std::string program = TESSARO_BINARY;
     argv.push_back(program.data());
@@ -67,20 +71,31 @@ RunResult RunTessaro(const std::vector<std::string>& args, const RunOptions& opt
     close(errPipe[1]);
 
     RunResult result;
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
+    const auto start = std::chrono::steady_clock::now();
+    const auto deadline = start + std::chrono::seconds(options.timeoutSeconds);
+    const auto killAt = start + std::chrono::microseconds(options.killAfterMicroseconds);
+    bool killPending = options.killAfterMicroseconds > 0;
     pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
     int open = 2;
     while (open > 0) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) {
             result.timedOut = true;
             kill(pid, SIGKILL);
             break;
         }
-        if (poll(fds, 2, static_cast<int>(left.count())) < 0) continue;
+        if (killPending && now >= killAt) {
+            kill(pid, SIGKILL);
+            killPending = false;
+            result.killed = true;
+            continue;
+        }
+        const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(
+            (killPending ? std::min(deadline, killAt) : deadline) - now);
+        const timespec pause{static_cast<time_t>(wait.count() / 1000000000),
+                             static_cast<long>(wait.count() % 1000000000)};
+        if (ppoll(fds, 2, &pause, nullptr) <= 0) continue;
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
             char buffer[65536];
@@ -96,6 +111,7 @@ RunResult RunTessaro(const std::vector<std::string>& args, const RunOptions& opt
     }
     for (pollfd& fd : fds)
         if (fd.fd >= 0) close(fd.fd);
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     int status = 0;
     waitpid(pid, &status, 0);
     if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);

@@ -12,12 +12,17 @@ struct RunOptions {
     long long memoryLimitBytes = 0;                // RLIMIT_AS when > 0
     long long fileSizeLimitBytes = 0;              // RLIMIT_FSIZE when > 0, with SIGXFSZ ignored
     int timeoutSeconds = 60;                       // the child is killed after this
+    long long killAfterMicroseconds = 0;           // SIGKILL this long after the start when > 0
+    int uid = -1;                                  // run as this user when >= 0 (needs root):
+    int gid = -1;                                  // and this group, no supplementary groups
 };
 
 struct RunResult {
     int exitCode = -1;     // -1 when it did not exit normally
     int signal = 0;        // the signal that ended it, if any
     bool timedOut = false;
+    bool killed = false;   // killAfterMicroseconds came while it was still running
+    double seconds = 0;    // wall time from the start until its output closed
     std::string out;       // everything written to standard output
     std::string err;       // everything written to standard error
 };

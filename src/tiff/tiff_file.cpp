@@ -63,6 +63,13 @@ bool TiffFile::PrepareToDecode() {
     TIFF* tif = tif_.get();
     uint16_t compression = COMPRESSION_NONE;
     TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+    // libtiff inflates whole Deflate strips and tiles with libdeflate when it has it, and takes
+    // libdeflate's "output buffer too small" for success: a stream that inflates to more than
+    // the strip holds leaves the strip buffer unwritten (stale or uninitialised memory) and still
+    // decodes "fine". zlib fills the buffer front to back and stops when it is full.
+    if ((compression == COMPRESSION_ADOBE_DEFLATE || compression == COMPRESSION_DEFLATE) &&
+        !TIFFSetField(tif, TIFFTAG_DEFLATE_SUBCODEC, DEFLATE_SUBCODEC_ZLIB))
+        return false;
     if (!TIFFIsTiled(tif) || compression != COMPRESSION_NONE) return true;
     const tmsize_t tileBytes = TIFFTileSize(tif);
     if (tileBytes <= 0 || tileBytes > kMaxSingleAllocation) return false;

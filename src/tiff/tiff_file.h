@@ -36,7 +36,8 @@ public:
     // interface when the file is not memory-mapped and the tile's size is not a multiple of
     // 1 KiB: it rounds its own raw buffer up to 1 KiB and then demands the buffer be exactly one
     // tile. Handing it a buffer of exactly one tile keeps such files readable, as they are when
-    // mapped. Returns false when that buffer cannot be had.
+    // mapped. Returns false when that buffer cannot be had. Also has Deflate decoded by zlib
+    // rather than libdeflate (see the .cpp).
     bool PrepareToDecode();
 
     TIFF* get() const { return tif_.get(); }

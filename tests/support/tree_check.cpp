@@ -1,0 +1,180 @@
+#include "tree_check.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "scan/unique_fd.h"
+
+extern char** environ;
+
+namespace tessaro::testing {
+
+std::string ProgressLine(const std::string& dir, int index, int total) {
+    return " ++ " + std::to_string(index) + "/" + std::to_string(total) + " ++   path: " + dir + "\n";
+}
+
+std::string UnreadableLine(const std::string& tilePath) {
+    return "拼接失败! 无法读取tif文件: " + tilePath + "\n";
+}
+
+std::string CountLine(long long tiles) {
+    return "拼接失败! 拼接的Tif数为" + std::to_string(tiles) + "!\n";
+}
+
+std::vector<std::string> ListNames(const std::string& dir) {
+    std::vector<std::string> names;
+    DIR* handle = opendir(dir.c_str());
+    if (handle == nullptr) {
+        ADD_FAILURE() << "cannot list " << dir;
+        return names;
+    }
+    while (const dirent* entry = readdir(handle)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(handle);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool IsTemporaryName(const std::string& name) {
+    return name.size() > 1 && name[0] == '.' && name.find(".tessaro-") != std::string::npos;
+}
+
+::testing::AssertionResult SameFileBytes(const std::string& actual, const std::string& expected) {
+    if (actual == expected) return ::testing::AssertionSuccess();
+    std::size_t at = 0;
+    while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) ++at;
+    return ::testing::AssertionFailure() << "sizes " << actual.size() << " and " << expected.size()
+                                         << ", first difference at byte " << at;
+}
+
+DecodedTile WriteTile(const std::string& path, const RgbImage& image, const TiffOptions& options) {
+    WriteTiff(path, image, options);
+    return {image.width, image.height, ExpectedBgrBottomUp(image)};
+}
+
+void WriteHeaderOnlyTiff(const std::string& path, uint32_t width, uint32_t height) {
+    TIFF* tif = TIFFOpen(path.c_str(), "w");
+    ASSERT_NE(tif, nullptr);
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, height);
+    TIFFWriteCheck(tif, 0, "header only");
+    TIFFWriteDirectory(tif);
+    TIFFClose(tif);
+}
+
+namespace {
+
+void Put16(std::string& s, uint32_t v) {
+    s += static_cast<char>(v & 0xff);
+    s += static_cast<char>((v >> 8) & 0xff);
+}
+
+void Put32(std::string& s, uint32_t v) {
+    Put16(s, v & 0xffff);
+    Put16(s, v >> 16);
+}
+
+uint32_t ValueBytes(const HandTiffEntry& e) {
+    return static_cast<uint32_t>(e.values.size()) * (e.type == 3 ? 2 : 4);
+}
+
+}  // namespace
+
+std::string HandMadeTiff(const std::vector<HandTiffEntry>& entries, const std::string& data) {
+    std::string head("II*\0", 4);
+    Put32(head, 8);
+    const uint32_t ifdSize = 2 + 12 * static_cast<uint32_t>(entries.size()) + 4;
+    std::string arrays;
+    std::string ifd;
+    Put16(ifd, static_cast<uint32_t>(entries.size()));
+    for (const HandTiffEntry& e : entries) {
+        Put16(ifd, e.tag);
+        Put16(ifd, e.type);
+        Put32(ifd, static_cast<uint32_t>(e.values.size()));
+        std::string packed;
+        for (uint32_t v : e.values) e.type == 3 ? Put16(packed, v) : Put32(packed, v);
+        if (ValueBytes(e) <= 4) {
+            packed.resize(4, '\0');
+            ifd += packed;
+        } else {
+            Put32(ifd, 8 + ifdSize + static_cast<uint32_t>(arrays.size()));
+            arrays += packed;
+        }
+    }
+    Put32(ifd, 0);
+    return head + ifd + arrays + data;
+}
+
+uint32_t HandMadeDataOffset(const std::vector<HandTiffEntry>& entries) {
+    uint32_t offset = 8 + 2 + 12 * static_cast<uint32_t>(entries.size()) + 4;
+    for (const HandTiffEntry& e : entries)
+        if (ValueBytes(e) > 4) offset += ValueBytes(e);
+    return offset;
+}
+
+std::vector<HandTiffEntry> GreyStripEntries(uint32_t width, uint32_t height, uint32_t rowsPerStrip,
+                                            uint32_t stripBytes) {
+    const uint32_t strips = (height + rowsPerStrip - 1) / rowsPerStrip;
+    std::vector<HandTiffEntry> entries = {
+        {256, 4, {width}},
+        {257, 4, {height}},
+        {258, 3, {8}},
+        {259, 3, {1}},
+        {262, 3, {1}},
+        {273, 4, std::vector<uint32_t>(strips, 0)},
+        {277, 3, {1}},
+        {278, 4, {rowsPerStrip}},
+        {279, 4, std::vector<uint32_t>(strips, stripBytes)},
+    };
+    const uint32_t base = HandMadeDataOffset(entries);
+    for (uint32_t s = 0; s < strips; ++s) entries[5].values[s] = base + s * stripBytes;
+    return entries;
+}
+
+bool SetInodeFlag(const std::string& path, int flag, bool on) {
+    UniqueFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW));
+    if (!fd) return false;
+    int flags = 0;
+    if (ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) != 0) return false;
+    flags = on ? (flags | flag) : (flags & ~flag);
+    return ioctl(fd.get(), FS_IOC_SETFLAGS, &flags) == 0;
+}
+
+bool RemoveTree(const std::string& path) {
+    std::string program = "rm";
+    std::string force = "-rf";
+    std::string target = path;
+    char* argv[] = {program.data(), force.data(), target.data(), nullptr};
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, "rm", nullptr, nullptr, argv, environ) != 0) return false;
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid) return false;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+void ChownTree(const std::string& path, uid_t uid, gid_t gid) {
+    namespace fs = std::filesystem;
+    lchown(path.c_str(), uid, gid);
+    for (const auto& entry : fs::recursive_directory_iterator(path))
+        lchown(entry.path().c_str(), uid, gid);
+}
+
+bool CanSwitchUser() { return geteuid() == 0; }
+
+}  // namespace tessaro::testing

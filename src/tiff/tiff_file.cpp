@@ -27,8 +27,14 @@ int TiffFile::OnError(TIFF*, void* self, const char*, const char*, va_list) {
     return 1;  // handled: libtiff prints nothing
 }
 
-int TiffFile::OnWarning(TIFF*, void* self, const char* module, const char*, va_list) {
+int TiffFile::OnWarning(TIFF*, void* self, const char* module, const char* fmt, va_list) {
     if (module != nullptr && std::strcmp(module, "JPEGLib") == 0)
+        static_cast<TiffFile*>(self)->errorSeen_ = true;
+    // A JPEG stream smaller than its strip or tile: libtiff decodes the rows it has, warns, and
+    // leaves the rest of the caller's buffer unwritten while reporting success.
+    constexpr char kShortJpeg[] = "Improper JPEG strip/tile size";
+    if (module != nullptr && std::strcmp(module, "JPEGPreDecode") == 0 && fmt != nullptr &&
+        std::strncmp(fmt, kShortJpeg, sizeof kShortJpeg - 1) == 0)
         static_cast<TiffFile*>(self)->errorSeen_ = true;
     return 1;
 }

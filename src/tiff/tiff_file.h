@@ -5,7 +5,9 @@
 // whether an error was reported at any time and the reads treat that as failure. Warnings are
 // swallowed, except libjpeg's: libtiff passes them on as warnings from "JPEGLib", and libjpeg
 // warns only about corrupt data ("Corrupt JPEG data: ...", "Premature end of JPEG file"), which
-// it then papers over with made-up pixels. Those count as errors. Nothing is ever printed.
+// it then papers over with made-up pixels. Those count as errors, and so does libtiff's warning
+// that a JPEG stream is smaller than its strip or tile (the rows it lacks are never written).
+// Nothing is ever printed.
 #pragma once
 
 #include <tiffio.h>

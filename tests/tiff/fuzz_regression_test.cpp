@@ -169,5 +169,24 @@ TEST(FuzzRegression, DeflateStreamLongerThanItsStripDeliversItsFirstBytes) {
                                      reference->bytes.data() + stripBytes) == expected);
 }
 
+// A JPEG strip whose stream holds 8 rows where the strip has 17. libtiff decoded the 8, warned,
+// and reported success with the other 9 rows of the caller's buffer never written, so the tile
+// showed whatever memory held. Every read must fail instead.
+TEST(FuzzRegression, JpegStreamShorterThanItsStripFails) {
+    const std::string file = (kCases / "jpeg_stream_shorter_than_strip.tif").string();
+    const std::optional<TileSize> size = TIFFWH(file);
+    ASSERT_TRUE(size);
+    ASSERT_EQ(*size, (TileSize{20, 17}));
+    bool delivered = false;
+    EXPECT_EQ(ReadTileBands(file, *size,
+                            [&delivered](const TileBand&) { return delivered = true; }),
+              ReadOutcome::failed);
+    EXPECT_FALSE(delivered);
+    for (const BandTuning& route : Routes())
+        EXPECT_EQ(AssembleBands(file, *size, route).outcome, ReadOutcome::failed)
+            << "direct " << route.allowDirect;
+    EXPECT_FALSE(ReadData(file));
+}
+
 }  // namespace
 }  // namespace tessaro::testing

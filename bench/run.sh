@@ -27,7 +27,10 @@
 # Floors (tessaro_bench_floor): "stream" reads the group's tile files and writes a file the
 # mosaic's size; "write" only writes that file; "decode+write" decodes every strip with libtiff
 # and writes the decoded bytes to that file (the floor for compressed tiles, where decoding
-# dominates); "decode" is libtiff's decoding alone.
+# dominates); "decode" is libtiff's decoding alone. "join" is a plain joiner in the same tool
+# (both tiles of a row of tiles decoded side by side, RGB to BGR by byte shuffle, whole mosaic
+# rows written about 1 MiB at a time): not a floor, but what a straightforward libtiff program
+# reaches; its mosaic must be byte for byte tessaro's, which the run checks.
 #
 # Peers, run per group directory:
 #   ImageMagick  convert ( left column -append ) ( right column -append ) +append BMP3:out.bmp
@@ -35,7 +38,9 @@
 #                writes through ImageMagick)
 #   GDAL         gdal_translate -of BMP over a VRT placing each tile (written beforehand, not
 #                timed: the tiles carry no georeferencing, so gdalbuildvrt cannot place them)
-# They run with their installed defaults (threads, caches, ImageMagick's resource policy).
+# They run with their installed defaults (threads, caches), except ImageMagick's resource
+# limits: Debian's policy makes it fail on the full-size mosaics, so its runs (and libvips's BMP
+# saving, which goes through ImageMagick) read bench/policy.xml through MAGICK_CONFIGURE_PATH.
 set -euo pipefail
 export LC_ALL=C
 
@@ -143,14 +148,16 @@ write_scripts() {
     local wl=$1 dir=$2 codec=$3 bytes=$4 tw=$5 th=$6 mw=$7 mh=$8
     local groups=("$wl"/*/)
     groups=("${groups[@]%/}")
-    local tools=(tessaro stream write)
+    local tools=(tessaro join stream write)
     printf 'exec %q %q\n' "$tessaro" "$wl" >"$dir/tessaro.sh"
-    for mode in stream write decode decodeonly; do
+    for mode in stream write decode decodeonly join; do
         { printf 'exec %q %s %s' "$floor" "$mode" "$bytes"; printf ' %q' "${groups[@]}"; echo; } \
             >"$dir/$mode.sh"
     done
     if [ "$codec" != none ]; then tools+=(decode decodeonly); fi
-    : >"$dir/im.sh"; : >"$dir/vipsv.sh"; : >"$dir/vipsbmp.sh"; : >"$dir/gdal.sh"
+    local policy
+    policy=$(printf 'export MAGICK_CONFIGURE_PATH=%q\n' "$repo/bench")
+    echo "$policy" >"$dir/im.sh"; : >"$dir/vipsv.sh"; echo "$policy" >"$dir/vipsbmp.sh"; : >"$dir/gdal.sh"
     local g n half t
     for g in "${groups[@]}"; do
         local tiles=("$g"/*.tif)
@@ -231,6 +238,8 @@ for name in ${only//,/ }; do
                         else
                             mv "$first_bmp" "$runsdir/check-tessaro.bmp"
                         fi ;;
+                    join)
+                        mv "$first_group/$(basename "$first_group")-join.bmp" "$runsdir/check-join.bmp" ;;
                     gdal | im)
                         if [ ! -f "$runsdir/check-peer.bmp" ] &&
                             mv "$first_group/peer-$tool.bmp" "$runsdir/check-peer.bmp" 2>/dev/null; then
@@ -239,16 +248,22 @@ for name in ${only//,/ }; do
                 esac
             fi
         done
-        if [ "$round" = 0 ] && [ -f "$runsdir/check-tessaro.bmp" ] && [ -f "$runsdir/check-peer.bmp" ]; then
-            peer=$(cat "$runsdir/check-peer.name")
-            if cmp -s <(pixels "$runsdir/check-tessaro.bmp") <(pixels "$runsdir/check-peer.bmp"); then
-                check_note+=("$name: tessaro's pixels = $peer's")
-            else
-                check_note+=("$name: tessaro's pixels DIFFER from $peer's")
+        if [ "$round" = 0 ] && [ -f "$runsdir/check-tessaro.bmp" ]; then
+            note="$name:"
+            if [ -f "$runsdir/check-join.bmp" ]; then
+                cmp -s "$runsdir/check-tessaro.bmp" "$runsdir/check-join.bmp" &&
+                    note+=" tessaro's file = the plain join's;" ||
+                    note+=" tessaro's file DIFFERS from the plain join's;"
             fi
-            say "   ${check_note[-1]}"
-            rm -f "$runsdir"/check-*.bmp
+            if [ -f "$runsdir/check-peer.bmp" ]; then
+                peer=$(cat "$runsdir/check-peer.name")
+                cmp -s <(pixels "$runsdir/check-tessaro.bmp") <(pixels "$runsdir/check-peer.bmp") &&
+                    note+=" its pixels = $peer's" || note+=" its pixels DIFFER from $peer's"
+            fi
+            check_note+=("$note")
+            say "   $note"
         fi
+        rm -f "$runsdir"/check-*.bmp
     done
     clean_outputs "$wl"
     for tool in "${tools[@]}"; do
@@ -283,9 +298,9 @@ peer_cell() { local v; v=$(t "$1" "$2"); [ "$v" = - ] || [ "$v" = fail ] && echo
 
 echo
 echo "tessaro benchmark, $size size, median of $runs runs after one warm-up (seconds; ratio = tessaro / that)"
-fmt='%-8s %6s %5s | %8s %8s %7s | %8s %8s %14s %8s %7s | %16s %16s %16s %16s\n'
+fmt='%-8s %6s %5s | %8s %8s %7s | %8s %8s %12s %8s %7s | %15s | %15s %15s %15s %15s\n'
 printf "$fmt" workload groups MiB tessaro CPU RSS-MiB stream write decode+write decode T/floor \
-    ImageMagick vips-.v vips-.bmp GDAL
+    "plain join" ImageMagick vips-.v vips-.bmp GDAL
 for name in "${rows[@]}"; do
     g=GROUPS_$name c=CODEC_$name m=MIB_$name
     floor_tool=stream
@@ -296,10 +311,11 @@ for name in "${rows[@]}"; do
     [ -n "${CPU[$name/tessaro]:-}" ] && cpu=$(printf '%.3f' "${CPU[$name/tessaro]}")
     printf "$fmt" "$name" "${!g}" "${!m}" "$(t "$name" tessaro)" "$cpu" "$rss" "$(t "$name" stream)" \
         "$(t "$name" write)" "$(t "$name" decode)" "$(t "$name" decodeonly)" "$(ratio "$name" "$floor_tool")" \
-        "$(peer_cell "$name" im)" "$(peer_cell "$name" vipsv)" "$(peer_cell "$name" vipsbmp)" \
+        "$(peer_cell "$name" join)" "$(peer_cell "$name" im)" "$(peer_cell "$name" vipsv)" "$(peer_cell "$name" vipsbmp)" \
         "$(peer_cell "$name" gdal)"
 done
-echo "(T/floor: against stream for uncompressed tiles, against decode+write for compressed ones)"
+echo "(T/floor: against stream for uncompressed tiles, against decode+write for compressed ones;"
+echo " plain join: bench's own straightforward joiner, same output bytes, for reference)"
 for note in "${check_note[@]}"; do echo "check: $note"; done
 
 echo

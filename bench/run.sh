@@ -122,6 +122,8 @@ say "tessaro: $tessaro (tree at $commit)"
 [ "$have_gdal" = 1 ] && say "GDAL: $(gdal_translate --version)" ||
     say "GDAL: not installed (apt-get install gdal-bin) - skipped"
 
+load_start=$(cut -d' ' -f1-3 /proc/loadavg)
+
 # --- workloads -------------------------------------------------------------------------------
 data=$root/$size
 mkdir -p "$data"
@@ -298,6 +300,7 @@ peer_cell() { local v; v=$(t "$1" "$2"); [ "$v" = - ] || [ "$v" = fail ] && echo
 
 echo
 echo "tessaro benchmark, $size size, median of $runs runs after one warm-up (seconds; ratio = tessaro / that)"
+echo "load average at start: $load_start; at end: $(cut -d' ' -f1-3 /proc/loadavg) (on $(nproc) cores; wall >> CPU means other work competed)"
 fmt='%-8s %6s %5s | %8s %8s %7s | %8s %8s %12s %8s %7s | %15s | %15s %15s %15s %15s\n'
 printf "$fmt" workload groups MiB tessaro CPU RSS-MiB stream write decode+write decode T/floor \
     "plain join" ImageMagick vips-.v vips-.bmp GDAL

@@ -18,6 +18,27 @@ namespace tessaro::testing {
 
 namespace {
 
+// TESSARO_RUN_WRAPPER split on spaces; empty when it is unset or blank.
+std::vector<std::string> WrapperWords() {
+    std::vector<std::string> words;
+    const char* wrapper = getenv("TESSARO_RUN_WRAPPER");
+    if (wrapper == nullptr) return words;
+    std::string word;
+    for (const char* c = wrapper;; ++c) {
+        if (*c == ' ' || *c == '\0') {
+            if (!word.empty()) words.push_back(word);
+            word.clear();
+            if (*c == '\0') break;
+        } else {
+            word += *c;
+        }
+    }
+    return words;
+}
+
+// How much longer a wrapped run may take before it is killed.
+constexpr int kWrappedTimeoutFactor = 20;
+
 [[noreturn]] void ExecChild(const std::vector<std::string>& args, const RunOptions& options,
                             int outFd, int errFd) {
     dup2(outFd, 1);
@@ -25,8 +46,10 @@ namespace {
     int devNull = open("/dev/null", O_RDONLY);
     dup2(devNull, 0);
     if (!options.workingDir.empty() && chdir(options.workingDir.c_str()) != 0) _exit(126);
+    std::vector<std::string> wrapper = WrapperWords();
 #ifndef TESSARO_SANITIZED
-    if (options.memoryLimitBytes > 0) {
+    // A wrapper such as valgrind needs far more address space than the binary alone.
+    if (options.memoryLimitBytes > 0 && wrapper.empty()) {
         rlimit limit{static_cast<rlim_t>(options.memoryLimitBytes),
                      static_cast<rlim_t>(options.memoryLimitBytes)};
         setrlimit(RLIMIT_AS, &limit);
@@ -41,6 +64,7 @@ namespace {
     if (options.gid >= 0 && (setgroups(0, nullptr) != 0 || setgid(options.gid) != 0)) _exit(125);
     if (options.uid >= 0 && setuid(options.uid) != 0) _exit(125);
     std::vector<char*> argv;
+    for (std::string& word : wrapper) argv.push_back(word.data());
     std::string program = TESSARO_BINARY;
     argv.push_back(program.data());
     std::vector<std::string> argsCopy = args;
@@ -53,11 +77,16 @@ namespace {
     std::vector<char*> envp;
     for (std::string& var : envCopy) envp.push_back(var.data());
     envp.push_back(nullptr);
-    execve(program.c_str(), argv.data(), envp.data());
+    if (wrapper.empty())
+        execve(program.c_str(), argv.data(), envp.data());
+    else
+        execvpe(wrapper[0].c_str(), argv.data(), envp.data());  // found on the test's PATH
     _exit(127);
 }
 
 }  // namespace
+
+bool RunsWrapped() { return !WrapperWords().empty(); }
 
 RunResult RunTessaro(const std::vector<std::string>& args, const RunOptions& options) {
     int outPipe[2];
@@ -72,7 +101,9 @@ RunResult RunTessaro(const std::vector<std::string>& args, const RunOptions& opt
 
     RunResult result;
     const auto start = std::chrono::steady_clock::now();
-    const auto deadline = start + std::chrono::seconds(options.timeoutSeconds);
+    const int timeoutSeconds =
+        options.timeoutSeconds * (RunsWrapped() ? kWrappedTimeoutFactor : 1);
+    const auto deadline = start + std::chrono::seconds(timeoutSeconds);
     const auto killAt = start + std::chrono::microseconds(options.killAfterMicroseconds);
     bool killPending = options.killAfterMicroseconds > 0;
     pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};

@@ -27,6 +27,12 @@ struct RunResult {
     std::string err;       // everything written to standard error
 };
 
+// When the environment variable TESSARO_RUN_WRAPPER is set (e.g. "valgrind -q"), the binary runs
+// under that command: its words, split on spaces, come first (the first one looked up on PATH),
+// then the binary and its arguments. A wrapped run gets no RLIMIT_AS and 20 times the timeout.
 RunResult RunTessaro(const std::vector<std::string>& args, const RunOptions& options = {});
+
+// Whether TESSARO_RUN_WRAPPER is in force.
+bool RunsWrapped();
 
 }  // namespace tessaro::testing

@@ -61,6 +61,11 @@ constexpr int kWrappedTimeoutFactor = 20;
                      static_cast<rlim_t>(options.fileSizeLimitBytes)};
         setrlimit(RLIMIT_FSIZE, &limit);
     }
+    if (options.openFilesLimit > 0) {
+        rlimit limit{static_cast<rlim_t>(options.openFilesLimit),
+                     static_cast<rlim_t>(options.openFilesLimit)};
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
     if (options.gid >= 0 && (setgroups(0, nullptr) != 0 || setgid(options.gid) != 0)) _exit(125);
     if (options.uid >= 0 && setuid(options.uid) != 0) _exit(125);
     std::vector<char*> argv;

@@ -11,6 +11,7 @@ struct RunOptions {
     std::string workingDir;                        // empty: the test's own
     long long memoryLimitBytes = 0;                // RLIMIT_AS when > 0
     long long fileSizeLimitBytes = 0;              // RLIMIT_FSIZE when > 0, with SIGXFSZ ignored
+    int openFilesLimit = 0;                        // RLIMIT_NOFILE when > 0
     int timeoutSeconds = 60;                       // the child is killed after this
     long long killAfterMicroseconds = 0;           // SIGKILL this long after the start when > 0
     int uid = -1;                                  // run as this user when >= 0 (needs root):

@@ -188,5 +188,21 @@ TEST(FuzzRegression, JpegStreamShorterThanItsStripFails) {
     EXPECT_FALSE(ReadData(file));
 }
 
+// A 40 x 33 picture in one JPEG tile of 64015 x 32784 pixels. The direct path allocated the whole
+// decoded tile, 6.3 GB, where libtiff caps its own allocations at 1 GiB. It must leave such a
+// tile to the RGBA interface, which refuses it under that cap, and the read fails cleanly.
+TEST(FuzzRegression, TileFarLargerThanThePictureIsNotAllocated) {
+    const std::string file = (kCases / "tile_far_larger_than_picture.tif").string();
+    const std::optional<TileSize> size = TIFFWH(file);
+    ASSERT_TRUE(size);
+    ASSERT_EQ(*size, (TileSize{40, 33}));
+    tiff_detail::BandPath taken = tiff_detail::BandPath::none;
+    EXPECT_EQ(tiff_detail::ReadTileBandsTuned(file, *size, [](const TileBand&) { return true; },
+                                              BandTuning{}, &taken),
+              ReadOutcome::failed);
+    EXPECT_EQ(taken, tiff_detail::BandPath::rgba);
+    EXPECT_FALSE(ReadData(file));
+}
+
 }  // namespace
 }  // namespace tessaro::testing

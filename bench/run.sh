@@ -296,13 +296,18 @@ ratio() {  # tessaro / tool $2 in workload $1
     if [ -n "$a" ] && [ -n "$b" ]; then awk -v a="$a" -v b="$b" 'BEGIN { printf "%.2fx", a / b }'
     else echo -; fi
 }
+ratio_cpu() {  # the same by CPU time
+    local a=${CPU[$1/tessaro]:-} b=${CPU[$1/$2]:-}
+    if [ -n "$a" ] && [ -n "$b" ]; then awk -v a="$a" -v b="$b" 'BEGIN { printf "%.2fx", a / b }'
+    else echo -; fi
+}
 peer_cell() { local v; v=$(t "$1" "$2"); [ "$v" = - ] || [ "$v" = fail ] && echo "$v" || echo "$v ($(ratio "$1" "$2"))"; }
 
 echo
 echo "tessaro benchmark, $size size, median of $runs runs after one warm-up (seconds; ratio = tessaro / that)"
 echo "load average at start: $load_start; at end: $(cut -d' ' -f1-3 /proc/loadavg) (on $(nproc) cores; wall >> CPU means other work competed)"
-fmt='%-8s %6s %5s | %8s %8s %7s | %8s %8s %12s %8s %7s | %15s | %15s %15s %15s %15s\n'
-printf "$fmt" workload groups MiB tessaro CPU RSS-MiB stream write decode+write decode T/floor \
+fmt='%-8s %6s %5s | %8s %8s %7s | %8s %8s %12s %8s %7s %7s | %15s | %15s %15s %15s %15s\n'
+printf "$fmt" workload groups MiB tessaro CPU RSS-MiB stream write decode+write decode T/floor cpu \
     "plain join" ImageMagick vips-.v vips-.bmp GDAL
 for name in "${rows[@]}"; do
     g=GROUPS_$name c=CODEC_$name m=MIB_$name
@@ -313,11 +318,12 @@ for name in "${rows[@]}"; do
     cpu=-
     [ -n "${CPU[$name/tessaro]:-}" ] && cpu=$(printf '%.3f' "${CPU[$name/tessaro]}")
     printf "$fmt" "$name" "${!g}" "${!m}" "$(t "$name" tessaro)" "$cpu" "$rss" "$(t "$name" stream)" \
-        "$(t "$name" write)" "$(t "$name" decode)" "$(t "$name" decodeonly)" "$(ratio "$name" "$floor_tool")" \
+        "$(t "$name" write)" "$(t "$name" decode)" "$(t "$name" decodeonly)" "$(ratio "$name" "$floor_tool")" "$(ratio_cpu "$name" "$floor_tool")" \
         "$(peer_cell "$name" join)" "$(peer_cell "$name" im)" "$(peer_cell "$name" vipsv)" "$(peer_cell "$name" vipsbmp)" \
         "$(peer_cell "$name" gdal)"
 done
-echo "(T/floor: against stream for uncompressed tiles, against decode+write for compressed ones;"
+echo "(T/floor: wall time against stream for uncompressed tiles, against decode+write for compressed"
+echo " ones; cpu: the same ratio by CPU time, steadier when other work shares the cores;"
 echo " plain join: bench's own straightforward joiner, same output bytes, for reference)"
 for note in "${check_note[@]}"; do echo "check: $note"; done
 
@@ -327,7 +333,7 @@ ok=1 parts=()
 for name in "${rows[@]}"; do
     c=CODEC_$name; g=GROUPS_$name
     [ "${!c}" = none ] && [ "${!g}" = 1 ] || continue
-    r=$(ratio "$name" stream); parts+=("$name $r")
+    r=$(ratio "$name" stream); parts+=("$name $r (CPU $(ratio_cpu "$name" stream))")
     [ "$r" != - ] && awk -v r="${r%x}" 'BEGIN { exit !(r <= 2) }' || ok=0
 done
 [ ${#parts[@]} -gt 0 ] && echo "goal uncompressed <= 2x stream floor: ${parts[*]} -> $(verdict $ok)"
@@ -335,7 +341,7 @@ ok=1 parts=()
 for name in "${rows[@]}"; do
     c=CODEC_$name
     [ "${!c}" != none ] || continue
-    r=$(ratio "$name" decode); parts+=("$name $r")
+    r=$(ratio "$name" decode); parts+=("$name $r (CPU $(ratio_cpu "$name" decode))")
     [ "$r" != - ] && awk -v r="${r%x}" 'BEGIN { exit !(r <= 1.2) }' || ok=0
 done
 [ ${#parts[@]} -gt 0 ] && echo "goal compressed <= 1.2x decode+write floor: ${parts[*]} -> $(verdict $ok)"
@@ -345,7 +351,7 @@ for name in "${rows[@]}"; do
     [ "${!g}" -gt 1 ] || continue
     if [ -n "${WALL[$name/tessaro]:-}" ]; then
         ms=$(awk -v w="${WALL[$name/tessaro]}" -v g="${!g}" 'BEGIN { printf "%.2f", w * 1000 / g }')
-        parts+=("$name $ms ms/group")
+        parts+=("$name $ms ms/group (CPU $(awk -v c="${CPU[$name/tessaro]}" -v g="${!g}" 'BEGIN { printf "%.2f", c * 1000 / g }') ms)")
         awk -v m="$ms" 'BEGIN { exit !(m <= 2) }' || ok=0
     else parts+=("$name fail"); ok=0; fi
 done

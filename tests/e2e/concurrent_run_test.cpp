@@ -28,11 +28,8 @@ struct SharedGroup {
 };
 
 TEST(ConcurrentRuns, TwoRunsOverTheSameTreeEndWithCompleteMosaics) {
-#ifdef TESSARO_SANITIZED
-    constexpr int kGroups = 6, kRounds = 4, kMaxSide = 200;
-#else
-    constexpr int kGroups = 12, kRounds = 12, kMaxSide = 500;
-#endif
+    const bool light = RunsSlowed();
+    const int kGroups = light ? 6 : 12, kRounds = light ? 4 : 12, kMaxSide = light ? 200 : 500;
     std::mt19937 rng(7);
     std::uniform_int_distribution<int> side(60, kMaxSide);
     TempDir tmp;
@@ -110,11 +107,8 @@ TEST(ConcurrentRuns, TwoDeletingRunsAtOnceKeepEveryPicture) {
     // the group (which the first one saved) or sees fewer tiles. Whatever each prints, every
     // directory must end with its complete mosaic. Widths and heights within a group all differ,
     // so no tiles left over by the other run can make a group of their own.
-#ifdef TESSARO_SANITIZED
-    constexpr int kGroups = 6, kRounds = 4;
-#else
-    constexpr int kGroups = 12, kRounds = 10;
-#endif
+    const bool light = RunsSlowed();
+    const int kGroups = light ? 6 : 12, kRounds = light ? 4 : 10;
     std::mt19937 rng(11);
     TempDir tmp;
     const std::string tree = tmp / "tree";

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "run_binary.h"
 #include "scan/unique_fd.h"
 
 extern char** environ;
@@ -176,5 +177,13 @@ void ChownTree(const std::string& path, uid_t uid, gid_t gid) {
 }
 
 bool CanSwitchUser() { return geteuid() == 0; }
+
+bool RunsSlowed() {
+#ifdef TESSARO_SANITIZED
+    return true;
+#else
+    return RunsWrapped();
+#endif
+}
 
 }  // namespace tessaro::testing

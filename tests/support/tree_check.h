@@ -70,6 +70,10 @@ void ChownTree(const std::string& path, uid_t uid, gid_t gid);
 // True when this process may run the binary as another user (it is root).
 bool CanSwitchUser();
 
+// True when the binary runs many times slower than usual and without RLIMIT_AS: built with
+// sanitizers, or run under TESSARO_RUN_WRAPPER. Heavy tests then keep their work small.
+bool RunsSlowed();
+
 inline constexpr int kNobody = 65534;
 
 }  // namespace tessaro::testing

@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
 
 #include "run_binary.h"
 #include "scan/unique_fd.h"
@@ -167,13 +166,6 @@ bool RemoveTree(const std::string& path) {
     int status = 0;
     if (waitpid(pid, &status, 0) != pid) return false;
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-void ChownTree(const std::string& path, uid_t uid, gid_t gid) {
-    namespace fs = std::filesystem;
-    lchown(path.c_str(), uid, gid);
-    for (const auto& entry : fs::recursive_directory_iterator(path))
-        lchown(entry.path().c_str(), uid, gid);
 }
 
 bool CanSwitchUser() { return geteuid() == 0; }

@@ -3,8 +3,6 @@
 // and the tools for trees too deep for ordinary paths.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -63,9 +61,6 @@ bool SetInodeFlag(const std::string& path, int flag, bool on);
 
 // Removes a tree of any depth (paths far beyond PATH_MAX included) with rm -rf; true on success.
 bool RemoveTree(const std::string& path);
-
-// Changes the owner of every file and directory in a tree (the links themselves, not their targets).
-void ChownTree(const std::string& path, uid_t uid, gid_t gid);
 
 // True when this process may run the binary as another user (it is root).
 bool CanSwitchUser();

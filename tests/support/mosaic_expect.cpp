@@ -48,7 +48,7 @@ std::string ExpectedBmpFile(const std::vector<DecodedTile>& tiles) {
     PutLe(file, 24, 2);
     PutLe(file, 0, 4);
     PutLe(file, imageSize, 4);
-    PutLe(file, 0, 16);
+    file.append(16, '\0');  // resolutions and colour counts
     for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
         file += *row;
         file.append(static_cast<std::size_t>(stride - 3 * width), '\0');

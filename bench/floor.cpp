@@ -204,6 +204,7 @@ __attribute__((target("ssse3"))) void RgbToBgrSsse3(const uint8_t* __restrict in
 const bool kShuffle = [] {
 #if defined(__x86_64__)
     const char* scalar = std::getenv("TESSARO_BENCH_SCALAR");
+    __builtin_cpu_init();  // this runs among the static initialisers, maybe before libgcc's
     return __builtin_cpu_supports("ssse3") && !(scalar && *scalar == '1');
 #else
     return false;

@@ -1,7 +1,5 @@
 #include "mosaic/group_splice.h"
 
-#include <unistd.h>
-
 #include <climits>
 #include <cstdlib>
 #include <memory>
@@ -10,6 +8,7 @@
 #include "bmp/bmp_file.h"
 #include "mosaic/canvas_fill.h"
 #include "mosaic/tile_layout.h"
+#include "mosaic/tile_removal.h"
 #include "scan/path_text.h"
 
 namespace tessaro {
@@ -31,6 +30,11 @@ std::string CanonicalName(const std::string& dir) {
     return resolved ? LastComponent(resolved.get()) : std::string();
 }
 
+bool Succeeded() {
+    PrintText("拼接成功!\n");
+    return true;
+}
+
 bool SaveFailed() {
     PrintText("拼接失败! 保存拼接的BMP文件失败!\n");
     return false;
@@ -46,9 +50,15 @@ std::optional<std::string> MosaicPath(const std::string& groupDir) {
 }
 
 bool SpliceGroup(const TileGroup& group, bool deleteSources) {
+    const std::optional<std::string> outputPath = MosaicPath(GetParentDir(group.front()));
+    // What is left of a group whose deletion was cut short is already in its mosaic: finish the
+    // deletion rather than let a smaller mosaic replace the complete one.
+    if (outputPath && IsSavedGroup(group, *outputPath)) {
+        if (deleteSources) DeleteTiles(group, *outputPath);
+        return Succeeded();
+    }
     std::optional<TileLayout> layout = PlanLayout(group);
     if (!layout) return false;
-    std::optional<std::string> outputPath = MosaicPath(GetParentDir(group.front()));
     if (!outputPath) return SaveFailed();
     std::optional<BmpFile> canvas =
         CreateBmp24(*outputPath, layout->canvasWidth, layout->canvasHeight);
@@ -60,10 +70,8 @@ bool SpliceGroup(const TileGroup& group, bool deleteSources) {
     }
     // With deletion ahead, the mosaic must be on stable storage before the first tile goes.
     if (!SaveBmp24(*canvas, deleteSources)) return SaveFailed();
-    if (deleteSources)
-        for (const std::string& tile : group) unlink(tile.c_str());  // a failure leaves the tile
-    PrintText("拼接成功!\n");
-    return true;
+    if (deleteSources) DeleteTiles(group, *outputPath);
+    return Succeeded();
 }
 
 }  // namespace tessaro

@@ -214,7 +214,8 @@ TEST(SaveFault, StickyDirectoryKeepsAnotherUsersMosaicAndTiles) {
                            ProgressLine(fresh.dir, 2, 2) + kSuccessLine);
     ExpectCleanEnd(run, 1);
     ExpectUntouched(earlier, "root's mosaic");
-    ExpectSaved(fresh, {"a.tif", "b.tif", "fresh.bmp"});
+    // The tiles that could not be deleted stay listed in the journal, so a later run knows them.
+    ExpectSaved(fresh, {".fresh.bmp.tessaro-journal", "a.tif", "b.tif", "fresh.bmp"});
     struct stat st {};
     ASSERT_EQ(stat(fresh.bmp.c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, static_cast<uid_t>(kNobody));
@@ -235,8 +236,9 @@ TEST(SaveFault, ImmutableTileIsKeptAndTheGroupSucceeds) {
     const RunResult run = RunTessaro({dir, "1"});
     EXPECT_EQ(run.out, ProgressLine(dir) + kSuccessLine);
     ExpectCleanEnd(run, 0);
-    // The tile that cannot be deleted is skipped; the ones after it are still deleted.
-    EXPECT_EQ(ListNames(dir), (Names{"b.tif", "pinned.bmp"}));
+    // The tile that cannot be deleted is skipped, and kept in the journal; the ones after it are
+    // still deleted.
+    EXPECT_EQ(ListNames(dir), (Names{".pinned.bmp.tessaro-journal", "b.tif", "pinned.bmp"}));
     EXPECT_EQ(ReadBytes(dir + "/b.tif"), pinned);
     EXPECT_TRUE(SameFileBytes(ReadBytes(dir + "/pinned.bmp"), ExpectedBmpFile(tiles)));
 }

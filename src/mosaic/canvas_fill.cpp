@@ -1,31 +1,164 @@
 #include "mosaic/canvas_fill.h"
 
+#include <pthread.h>
+
+#include <algorithm>
+#include <cstring>
+
 #include "app/console.h"
+#include "mosaic/band_handoff.h"
+#include "tiff/pixel_buffer.h"
 
 namespace tessaro {
 
-FillOutcome FillCanvas(const TileGroup& group, const TileLayout& layout, BmpFile& canvas) {
-    const uint64_t stride = BmpStride(layout.canvasWidth);
-    for (int32_t tile = 0; tile < layout.tileCount; ++tile) {
-        const TilePlacement place = PlaceTile(layout, tile);
+namespace {
+
+// Whole mosaic rows are assembled here before they are written, up to this many bytes at once.
+constexpr std::size_t kStagingBytes = std::size_t{1024} << 10;
+
+class CanvasWriter {
+public:
+    CanvasWriter(const TileLayout& layout, BmpFile& canvas)
+        : canvas_(canvas),
+          stride_(BmpStride(layout.canvasWidth)),
+          pixelBytes_(3 * static_cast<std::size_t>(layout.canvasWidth)),
+          stagingRows_(std::max<std::size_t>(1, kStagingBytes / stride_)),
+          staging_(PixelBuffer::Allocate(stagingRows_ * stride_)) {
+        if (staging_) std::memset(staging_.data(), 0, staging_.size());  // row padding stays 0
+    }
+
+    // One tile's band: a write per row, since the other column's rows sit between them.
+    bool WriteBand(const TilePlacement& place, const TileBand& band) {
         const std::size_t rowBytes = 3 * static_cast<std::size_t>(place.width);
-        const uint64_t columnOffset = 3 * static_cast<uint64_t>(place.column);
-        auto writeBand = [&](const TileBand& band) {
-            for (int32_t i = 0; i < band.rowCount; ++i) {
-                const uint64_t canvasRow = static_cast<uint64_t>(place.firstRow) + band.firstRow + i;
-                if (!WriteBmpPixels(canvas, canvasRow * stride + columnOffset,
-                                    band.data + i * rowBytes, rowBytes))
-                    return false;
+        for (int32_t i = 0; i < band.rowCount; ++i)
+            if (!WriteBmpPixels(canvas_, RowOffset(place, band.firstRow + i) + 3 * uint64_t(place.column),
+                                band.data + i * rowBytes, rowBytes))
+                return false;
+        return true;
+    }
+
+    // The same rows of a left and a right tile: whole mosaic rows, written in large pieces.
+    bool WriteBandPair(const TilePlacement& left, const TileBand& leftBand,
+                       const TilePlacement& right, const TileBand& rightBand) {
+        if (!staging_) return WriteBand(left, leftBand) && WriteBand(right, rightBand);
+        const std::size_t leftBytes = 3 * static_cast<std::size_t>(left.width);
+        const std::size_t rightBytes = pixelBytes_ - leftBytes;
+        for (int32_t first = 0; first < leftBand.rowCount;) {
+            const int32_t rows = static_cast<int32_t>(
+                std::min<std::size_t>(stagingRows_, static_cast<std::size_t>(leftBand.rowCount - first)));
+            for (int32_t i = 0; i < rows; ++i) {
+                uint8_t* row = staging_.data() + static_cast<std::size_t>(i) * stride_;
+                std::memcpy(row, leftBand.data + static_cast<std::size_t>(first + i) * leftBytes, leftBytes);
+                std::memcpy(row + leftBytes,
+                            rightBand.data + static_cast<std::size_t>(first + i) * rightBytes, rightBytes);
             }
-            return true;
-        };
-        switch (ReadTileBands(group[tile], place.size(), writeBand)) {
-            case ReadOutcome::ok: break;
-            case ReadOutcome::sinkStopped: return FillOutcome::writeFailed;
-            case ReadOutcome::failed:
-                PrintText("拼接失败! 读取tif文件时,内存申请失败!\n");
-                return FillOutcome::readFailed;
+            if (!WriteBmpPixels(canvas_, RowOffset(left, leftBand.firstRow + first), staging_.data(),
+                                static_cast<std::size_t>(rows) * stride_))
+                return false;
+            first += rows;
         }
+        return true;
+    }
+
+private:
+    uint64_t RowOffset(const TilePlacement& place, int32_t tileRow) const {
+        return (static_cast<uint64_t>(place.firstRow) + static_cast<uint64_t>(tileRow)) * stride_;
+    }
+
+    BmpFile& canvas_;
+    const uint64_t stride_;
+    const std::size_t pixelBytes_;
+    const std::size_t stagingRows_;
+    PixelBuffer staging_;
+};
+
+struct TileJob {
+    const std::string* path;
+    TileSize size;
+    BandHandoff* handoff;
+};
+
+void* DecodeTile(void* arg) {
+    TileJob& job = *static_cast<TileJob*>(arg);
+    BandHandoff& handoff = *job.handoff;
+    handoff.Finish(ReadTileBands(*job.path, job.size, [&](const TileBand& band) { return handoff.Offer(band); }));
+    return nullptr;
+}
+
+struct PairOutcome {
+    bool readFailed = false;
+    bool writeFailed = false;
+};
+
+// One tile on its own: decoded here, written row by row.
+PairOutcome FillTile(CanvasWriter& writer, const std::string& path, const TilePlacement& place) {
+    switch (ReadTileBands(path, place.size(), [&](const TileBand& band) { return writer.WriteBand(place, band); })) {
+        case ReadOutcome::ok: return {};
+        case ReadOutcome::sinkStopped: return {false, true};
+        case ReadOutcome::failed: return {true, false};
+    }
+    return {true, false};
+}
+
+// A left tile and the right tile beside it, decoded at the same time: the right one on a thread
+// of its own, handing its bands over. Where the two bands cover the same rows (tiles stored
+// alike), they are written as whole mosaic rows; otherwise each band is written row by row.
+PairOutcome FillTilePair(CanvasWriter& writer, const std::string& leftPath, const TilePlacement& left,
+                         const std::string& rightPath, const TilePlacement& right) {
+    BandHandoff handoff;
+    TileJob job{&rightPath, right.size(), &handoff};
+    pthread_t decoder;
+    if (pthread_create(&decoder, nullptr, DecodeTile, &job) != 0) {
+        PairOutcome first = FillTile(writer, leftPath, left);
+        return first.readFailed || first.writeFailed ? first : FillTile(writer, rightPath, right);
+    }
+    PairOutcome outcome;
+    bool rightFinished = false;
+    auto nextRightBand = [&]() -> const TileBand* {
+        const TileBand* band = rightFinished ? nullptr : handoff.Wait();
+        rightFinished = band == nullptr;
+        if (rightFinished && handoff.outcome() == ReadOutcome::failed) outcome.readFailed = true;
+        return band;
+    };
+    const ReadOutcome leftRead = ReadTileBands(leftPath, left.size(), [&](const TileBand& leftBand) {
+        const TileBand* rightBand = nextRightBand();
+        if (outcome.readFailed) return false;
+        bool written;
+        if (rightBand && rightBand->firstRow == leftBand.firstRow && rightBand->rowCount == leftBand.rowCount)
+            written = writer.WriteBandPair(left, leftBand, right, *rightBand);
+        else
+            written = writer.WriteBand(left, leftBand) && (!rightBand || writer.WriteBand(right, *rightBand));
+        if (rightBand) handoff.Done();
+        outcome.writeFailed = !written;
+        return written;
+    });
+    if (leftRead == ReadOutcome::failed) outcome.readFailed = true;
+    // The rest of the right tile's bands, if it has more than the left one had.
+    while (!outcome.readFailed && !outcome.writeFailed && leftRead == ReadOutcome::ok) {
+        const TileBand* rightBand = nextRightBand();
+        if (!rightBand) break;
+        outcome.writeFailed = !writer.WriteBand(right, *rightBand);
+        handoff.Done();
+    }
+    handoff.Stop();
+    pthread_join(decoder, nullptr);
+    if (handoff.outcome() == ReadOutcome::failed) outcome.readFailed = true;
+    return outcome;
+}
+
+}  // namespace
+
+FillOutcome FillCanvas(const TileGroup& group, const TileLayout& layout, BmpFile& canvas) {
+    CanvasWriter writer(layout, canvas);
+    const int32_t rows = layout.tileCount / 2;
+    for (int32_t tile = 0; tile < rows; ++tile) {
+        const PairOutcome outcome = FillTilePair(writer, group[tile], PlaceTile(layout, tile),
+                                                 group[tile + rows], PlaceTile(layout, tile + rows));
+        if (outcome.readFailed) {
+            PrintText("拼接失败! 读取tif文件时,内存申请失败!\n");
+            return FillOutcome::readFailed;
+        }
+        if (outcome.writeFailed) return FillOutcome::writeFailed;
     }
     return FillOutcome::filled;
 }

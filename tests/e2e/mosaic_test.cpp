@@ -208,23 +208,28 @@ TEST(MosaicFailures, HugeHeadersAreRefusedBeforeAnyPixelIsAllocated) {
 }
 
 TEST(MosaicFailures, ATileThatCannotBeDecodedKeepsEverything) {
-    TempDir tmp;
-    const std::string dir = tmp / "broken";
-    fs::create_directories(dir);
-    Tile(dir + "/a.tif", MarkedTile(64, 64, 10, 200, 10));
-    TiffOptions lzw;
-    lzw.compression = COMPRESSION_LZW;
-    lzw.rowsPerStrip = 64;
-    Tile(dir + "/b.tif", PatternTile(64, 64), lzw);
-    // Garble the last tile's compressed pixels: its header still measures fine.
-    std::string bytes = ReadBytes(dir + "/b.tif");
-    bytes.replace(8, bytes.size() / 3, bytes.size() / 3, '\xFF');
-    WriteBytes(dir + "/b.tif", bytes);
-    WriteBytes(dir + "/broken.bmp", "earlier mosaic");
-    auto run = RunTessaro({dir, "1"});
-    EXPECT_EQ(run.out, Progress(dir) + kReadFailed);
-    EXPECT_EQ(ReadBytes(dir + "/broken.bmp"), "earlier mosaic");
-    EXPECT_EQ(Entries(dir), (std::vector<std::string>{"a.tif", "b.tif", "broken.bmp"}));
+    // Left and right tiles of a row are decoded side by side: a failure on either side fails
+    // the group, whichever finishes first.
+    for (const std::string broken : {"a.tif", "b.tif", "d.tif"}) {
+        SCOPED_TRACE(broken);
+        TempDir tmp;
+        const std::string dir = tmp / "broken";
+        fs::create_directories(dir);
+        TiffOptions lzw;
+        lzw.compression = COMPRESSION_LZW;
+        lzw.rowsPerStrip = 8;
+        for (const char* name : {"a.tif", "b.tif", "c.tif", "d.tif"})
+            Tile(dir + "/" + name, PatternTile(64, 64, static_cast<uint8_t>(name[0])), lzw);
+        // Garble one tile's compressed pixels: its header still measures fine.
+        std::string bytes = ReadBytes(dir + "/" + broken);
+        bytes.replace(8, bytes.size() / 3, bytes.size() / 3, '\xFF');
+        WriteBytes(dir + "/" + broken, bytes);
+        WriteBytes(dir + "/broken.bmp", "earlier mosaic");
+        auto run = RunTessaro({dir, "1"});
+        EXPECT_EQ(run.out, Progress(dir) + kReadFailed);
+        EXPECT_EQ(ReadBytes(dir + "/broken.bmp"), "earlier mosaic");
+        EXPECT_EQ(Entries(dir), (std::vector<std::string>{"a.tif", "b.tif", "broken.bmp", "c.tif", "d.tif"}));
+    }
 }
 
 TEST(MosaicFailures, SaveFailuresKeepTilesAndTheEarlierMosaic) {

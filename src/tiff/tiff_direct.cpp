@@ -2,17 +2,49 @@
 
 #include <algorithm>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "tiff/pixel_buffer.h"
 
 namespace tessaro::tiff_detail {
 namespace {
 
-void RgbToBgr(const uint8_t* __restrict in, uint8_t* __restrict out, std::size_t pixels) {
+void RgbToBgrScalar(const uint8_t* __restrict in, uint8_t* __restrict out, std::size_t pixels) {
     for (std::size_t i = 0; i < pixels; ++i, in += 3, out += 3) {
         out[0] = in[2];
         out[1] = in[1];
         out[2] = in[0];
     }
+}
+
+#if defined(__x86_64__)
+// Five pixels a step with one byte shuffle: 16 bytes are loaded and stored, 15 of them are
+// pixels, and the 16th (the next pixel's first byte) is written again by the next step. Stops
+// while a whole 16 bytes still lie within both rows.
+__attribute__((target("ssse3"))) void RgbToBgrSsse3(const uint8_t* __restrict in,
+                                                   uint8_t* __restrict out, std::size_t pixels) {
+    const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+    std::size_t i = 0;
+    for (; i + 6 <= pixels; i += 5) {
+        const __m128i rgb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 3 * i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * i), _mm_shuffle_epi8(rgb, order));
+    }
+    RgbToBgrScalar(in + 3 * i, out + 3 * i, pixels - i);
+}
+
+const bool kHasSsse3 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("ssse3") != 0;
+}();
+#endif
+
+void RgbToBgr(const uint8_t* __restrict in, uint8_t* __restrict out, std::size_t pixels) {
+#if defined(__x86_64__)
+    if (kHasSsse3) return RgbToBgrSsse3(in, out, pixels);
+#endif
+    RgbToBgrScalar(in, out, pixels);
 }
 
 void RgbToBgrMirrored(const uint8_t* __restrict in, uint8_t* __restrict out,

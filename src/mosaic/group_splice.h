@@ -16,7 +16,8 @@ std::optional<std::string> MosaicPath(const std::string& groupDir);
 
 // Plans the layout, writes the mosaic into a temporary file in the group's directory, puts it in
 // place atomically, and with deleteSources deletes the tiles once the mosaic is on stable
-// storage. Prints exactly one outcome line; true when the mosaic was saved.
+// storage. What is left of a group whose deletion was cut short counts as saved (its deletion is
+// finished with deleteSources). Prints exactly one outcome line; true when the mosaic is saved.
 bool SpliceGroup(const TileGroup& group, bool deleteSources);
 
 }  // namespace tessaro

@@ -11,6 +11,7 @@
 #include "temp_dir.h"
 #include "tiff/tiff_reader.h"
 #include "tiff_fixture.h"
+#include "tree_check.h"
 
 namespace tessaro {
 namespace {
@@ -45,22 +46,6 @@ DecodedTile LossyTile(const std::string& path, const RgbImage& image, const Tiff
             std::vector<uint8_t>(pixels->bytes.data(), pixels->bytes.data() + pixels->bytes.size())};
 }
 
-// Compares whole files without printing megabytes when they differ.
-::testing::AssertionResult SameBytes(const std::string& actual, const std::string& expected) {
-    if (actual == expected) return ::testing::AssertionSuccess();
-    std::size_t at = 0;
-    while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) ++at;
-    return ::testing::AssertionFailure() << "sizes " << actual.size() << " and " << expected.size()
-                                         << ", first difference at byte " << at;
-}
-
-std::vector<std::string> Entries(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 TEST(Mosaic, TwoTilesOfOddWidthsSideBySide) {
     TempDir tmp;
     const std::string dir = tmp / "pair";
@@ -74,8 +59,8 @@ TEST(Mosaic, TwoTilesOfOddWidthsSideBySide) {
     auto run = RunTessaro({dir});
     EXPECT_EQ(run.out, Progress(dir) + kSuccess);
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_TRUE(SameBytes(ReadBytes(dir + "/pair.bmp"), ExpectedBmpFile({left, right})));
-    EXPECT_EQ(Entries(dir), (std::vector<std::string>{"a.tif", "b.tif", "pair.bmp"}));
+    EXPECT_TRUE(SameFileBytes(ReadBytes(dir + "/pair.bmp"), ExpectedBmpFile({left, right})));
+    EXPECT_EQ(ListNames(dir), (std::vector<std::string>{"a.tif", "b.tif", "pair.bmp"}));
 }
 
 TEST(Mosaic, FourTilesOfMixedKinds) {
@@ -99,9 +84,9 @@ TEST(Mosaic, FourTilesOfMixedKinds) {
 
     auto run = RunTessaro({dir, "1"});
     EXPECT_EQ(run.out, Progress(dir) + kSuccess);
-    EXPECT_TRUE(SameBytes(ReadBytes(dir + "/quad.bmp"), ExpectedBmpFile({topLeft, bottomLeft, topRight, bottomRight})));
+    EXPECT_TRUE(SameFileBytes(ReadBytes(dir + "/quad.bmp"), ExpectedBmpFile({topLeft, bottomLeft, topRight, bottomRight})));
     // Saved, so the tiles are gone and only the mosaic is left.
-    EXPECT_EQ(Entries(dir), (std::vector<std::string>{"quad.bmp"}));
+    EXPECT_EQ(ListNames(dir), (std::vector<std::string>{"quad.bmp"}));
     struct stat st;
     ASSERT_EQ(stat((dir + "/quad.bmp").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0666u & ~0022u);  // the test runs with umask 022
@@ -125,12 +110,12 @@ TEST(Mosaic, SixTilesWithJpegAndTheTreeAroundThem) {
     }
     auto run = RunTessaro({tmp.path()});
     EXPECT_EQ(run.out, Progress(dir) + kSuccess);
-    EXPECT_TRUE(SameBytes(ReadBytes(dir + "/six.bmp"), ExpectedBmpFile(tiles)));
+    EXPECT_TRUE(SameFileBytes(ReadBytes(dir + "/six.bmp"), ExpectedBmpFile(tiles)));
 
     // A second run finds the same tiles (mosaics are not tiles) and replaces the mosaic.
     WriteBytes(dir + "/six.bmp", "stale");
     EXPECT_EQ(RunTessaro({tmp.path()}).out, Progress(dir) + kSuccess);
-    EXPECT_TRUE(SameBytes(ReadBytes(dir + "/six.bmp"), ExpectedBmpFile(tiles)));
+    EXPECT_TRUE(SameFileBytes(ReadBytes(dir + "/six.bmp"), ExpectedBmpFile(tiles)));
 }
 
 TEST(Mosaic, RelativeRootsSaveInsideTheTilesDirectory) {
@@ -141,12 +126,12 @@ TEST(Mosaic, RelativeRootsSaveInsideTheTilesDirectory) {
     RunOptions inTiles;
     inTiles.workingDir = tmp / "tiles";
     EXPECT_EQ(RunTessaro({"."}, inTiles).out, Progress(".") + kSuccess);
-    EXPECT_TRUE(SameBytes(ReadBytes(tmp / "tiles/tiles.bmp"), ExpectedBmpFile({a, b})));
+    EXPECT_TRUE(SameFileBytes(ReadBytes(tmp / "tiles/tiles.bmp"), ExpectedBmpFile({a, b})));
     fs::remove(tmp / "tiles/tiles.bmp");
     RunOptions above;
     above.workingDir = tmp.path();
     EXPECT_EQ(RunTessaro({"tiles/"}, above).out, Progress("tiles/") + kSuccess);
-    EXPECT_EQ(Entries(tmp / "tiles"), (std::vector<std::string>{"a.tif", "b.tif", "tiles.bmp"}));
+    EXPECT_EQ(ListNames(tmp / "tiles"), (std::vector<std::string>{"a.tif", "b.tif", "tiles.bmp"}));
 }
 
 TEST(MosaicFailures, EachGroupEndsWithItsOneMessage) {
@@ -173,38 +158,23 @@ TEST(MosaicFailures, EachGroupEndsWithItsOneMessage) {
                            "/unreadable/b.tif\n" + Progress(r + "/widths", 4, 4) +
                            "拼接失败! 左上,左下tif图片的宽度不一样!\n");
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(Entries(r + "/heights"), (std::vector<std::string>{"a.tif", "b.tif"}));
-    EXPECT_EQ(Entries(r + "/ok"), (std::vector<std::string>{"ok.bmp"}));
-    EXPECT_EQ(Entries(r + "/widths").size(), 4u);
-}
-
-// A TIFF whose header declares a huge picture but holds no pixels.
-void HeaderOnlyTiff(const std::string& path, uint32_t width, uint32_t height) {
-    TIFF* tif = TIFFOpen(path.c_str(), "w");
-    ASSERT_NE(tif, nullptr);
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, height);
-    TIFFWriteCheck(tif, 0, "header only");
-    TIFFWriteDirectory(tif);
-    TIFFClose(tif);
+    EXPECT_EQ(ListNames(r + "/heights"), (std::vector<std::string>{"a.tif", "b.tif"}));
+    EXPECT_EQ(ListNames(r + "/ok"), (std::vector<std::string>{"ok.bmp"}));
+    EXPECT_EQ(ListNames(r + "/widths").size(), 4u);
 }
 
 TEST(MosaicFailures, HugeHeadersAreRefusedBeforeAnyPixelIsAllocated) {
     TempDir tmp;
     const std::string dir = tmp / "huge";
     fs::create_directories(dir);
-    HeaderOnlyTiff(dir + "/a.tif", 50000, 50000);
-    HeaderOnlyTiff(dir + "/b.tif", 50000, 50000);
+    WriteHeaderOnlyTiff(dir + "/a.tif", 50000, 50000);
+    WriteHeaderOnlyTiff(dir + "/b.tif", 50000, 50000);
     RunOptions limited;
     limited.memoryLimitBytes = 256ll << 20;
     auto run = RunTessaro({dir, "1"}, limited);
     EXPECT_EQ(run.out, Progress(dir) + "拼接失败! 拼接后的图片过大!\n");
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(Entries(dir), (std::vector<std::string>{"a.tif", "b.tif"}));
+    EXPECT_EQ(ListNames(dir), (std::vector<std::string>{"a.tif", "b.tif"}));
 }
 
 TEST(MosaicFailures, ATileThatCannotBeDecodedKeepsEverything) {
@@ -228,7 +198,7 @@ TEST(MosaicFailures, ATileThatCannotBeDecodedKeepsEverything) {
         auto run = RunTessaro({dir, "1"});
         EXPECT_EQ(run.out, Progress(dir) + kReadFailed);
         EXPECT_EQ(ReadBytes(dir + "/broken.bmp"), "earlier mosaic");
-        EXPECT_EQ(Entries(dir), (std::vector<std::string>{"a.tif", "b.tif", "broken.bmp", "c.tif", "d.tif"}));
+        EXPECT_EQ(ListNames(dir), (std::vector<std::string>{"a.tif", "b.tif", "broken.bmp", "c.tif", "d.tif"}));
     }
 }
 
@@ -245,7 +215,7 @@ TEST(MosaicFailures, SaveFailuresKeepTilesAndTheEarlierMosaic) {
     EXPECT_EQ(run.out, Progress(dir) + kSaveFailed);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(ReadBytes(dir + "/full.bmp"), "earlier mosaic");
-    EXPECT_EQ(Entries(dir), (std::vector<std::string>{"a.tif", "b.tif", "full.bmp"}));
+    EXPECT_EQ(ListNames(dir), (std::vector<std::string>{"a.tif", "b.tif", "full.bmp"}));
 
     // A directory where the mosaic would go.
     fs::remove(dir + "/full.bmp");
@@ -253,7 +223,7 @@ TEST(MosaicFailures, SaveFailuresKeepTilesAndTheEarlierMosaic) {
     run = RunTessaro({dir, "1"});
     EXPECT_EQ(run.out, Progress(dir) + kSaveFailed);
     EXPECT_TRUE(fs::is_directory(dir + "/full.bmp/inside"));
-    EXPECT_EQ(Entries(dir), (std::vector<std::string>{"a.tif", "b.tif", "full.bmp"}));
+    EXPECT_EQ(ListNames(dir), (std::vector<std::string>{"a.tif", "b.tif", "full.bmp"}));
 }
 
 }  // namespace

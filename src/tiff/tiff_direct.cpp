@@ -1,5 +1,7 @@
 #include "tiff/tiff_direct.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 
 #if defined(__x86_64__)
@@ -144,6 +146,35 @@ bool IsDirectCompression(uint16_t compression) {
     }
 }
 
+// libtiff reads an uncompressed strip or tile that is asked for whole straight from the file,
+// that many bytes from its offset, without looking at its byte count. The RGBA interface goes
+// through the byte count and fails when it is short of the strip or runs past the end of the
+// file; the band reader must not take the bytes after a damaged count (another strip, the
+// directory, anything) for pixels either. Compressed data always goes through the count.
+class RawExtents {
+public:
+    explicit RawExtents(TIFF* tif) : tif_(tif) {
+        uint16_t compression = COMPRESSION_NONE;
+        TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+        raw_ = compression == COMPRESSION_NONE;
+        struct stat st {};
+        if (raw_ && fstat(TIFFFileno(tif), &st) == 0 && st.st_size > 0)
+            fileSize_ = static_cast<uint64_t>(st.st_size);
+    }
+    // Whether strip or tile `strile` may be read for `need` bytes.
+    bool Ok(uint32_t strile, uint64_t need) const {
+        if (!raw_) return true;
+        const uint64_t count = TIFFGetStrileByteCount(tif_, strile);
+        const uint64_t offset = TIFFGetStrileOffset(tif_, strile);
+        return count >= need && offset <= fileSize_ && count <= fileSize_ - offset;
+    }
+
+private:
+    TIFF* tif_;
+    bool raw_ = false;
+    uint64_t fileSize_ = 0;
+};
+
 ReadOutcome ReadStrips(const TiffFile& file, TileSize size, const DirectLayout& layout,
                        const BandSink& sink, const BandTuning& tuning) {
     TIFF* tif = file.get();
@@ -157,6 +188,7 @@ ReadOutcome ReadStrips(const TiffFile& file, TileSize size, const DirectLayout& 
     PixelBuffer bgr = PixelBuffer::Allocate(std::size_t{bandRows} * width * 3);
     if (!strip || !bgr) return ReadOutcome::failed;
 
+    const RawExtents extents(tif);
     Band band{height, 0, 0, layout.upsideDown, std::size_t{width} * 3, bgr.data()};
     for (uint32_t first = 0; first < height; first += bandRows) {
         band.first = first;
@@ -164,9 +196,9 @@ ReadOutcome ReadStrips(const TiffFile& file, TileSize size, const DirectLayout& 
         for (uint32_t row = first; row < first + band.count; row += rps) {
             const uint32_t rows = std::min(rps, height - row);
             const tmsize_t want = static_cast<tmsize_t>(std::size_t{rows} * scanline);
-            if (TIFFReadEncodedStrip(tif, TIFFComputeStrip(tif, row, 0), strip.data(), want) ==
-                    -1 ||
-                file.errorSeen())
+            const uint32_t index = TIFFComputeStrip(tif, row, 0);
+            if (!extents.Ok(index, static_cast<uint64_t>(want)) ||
+                TIFFReadEncodedStrip(tif, index, strip.data(), want) == -1 || file.errorSeen())
                 return ReadOutcome::failed;
             for (uint32_t k = 0; k < rows; ++k)
                 ConvertSpan(layout, strip.data() + k * scanline, 0, width, band.Row(row + k),
@@ -218,6 +250,7 @@ ReadOutcome ReadTiles(const TiffFile& file, TileSize size, const DirectLayout& l
                                             width * 3);
     if (!tile || !bgr) return ReadOutcome::failed;
 
+    const RawExtents extents(tif);
     Band band{height, 0, 0, layout.upsideDown, std::size_t{width} * 3, bgr.data()};
     const uint32_t step = std::max(th, bandRows - bandRows % th);
     for (uint32_t first = 0; first < height; first += step) {
@@ -228,7 +261,9 @@ ReadOutcome ReadTiles(const TiffFile& file, TileSize size, const DirectLayout& l
             for (uint32_t x = 0; x < width; x += tw) {
                 const std::size_t columns = std::min(tw, width - x);
                 // With the size given, uncompressed tiles are read straight into our buffer.
-                if (TIFFReadEncodedTile(tif, TIFFComputeTile(tif, x, y, 0, 0), tile.data(),
+                const uint32_t index = TIFFComputeTile(tif, x, y, 0, 0);
+                if (!extents.Ok(index, tile.size()) ||
+                    TIFFReadEncodedTile(tif, index, tile.data(),
                                         static_cast<tmsize_t>(tile.size())) == -1 ||
                     file.errorSeen())
                     return ReadOutcome::failed;

@@ -5,6 +5,8 @@
 # itself runs natively and starts tessaro through TESSARO_RUN_WRAPPER (tests/support/run_binary.h:
 # under a wrapper the tests' RLIMIT_AS caps are dropped and their timeouts are 20 times longer).
 #   scripts/valgrind.sh [GTEST_FILTER]     (default: every suite in tests/e2e)
+# About 2 minutes on 2 cores, build included (the end-to-end tests shrink their heaviest
+# workloads when RunsSlowed()); two tests run at a time.
 # Each tessaro run writes its own report to build-valgrind/valgrind/ (empty when clean); the
 # non-empty ones are printed at the end, with the output of any test that failed.
 set -euo pipefail

@@ -149,8 +149,9 @@ bool IsDirectCompression(uint16_t compression) {
 // libtiff reads an uncompressed strip or tile that is asked for whole straight from the file,
 // that many bytes from its offset, without looking at its byte count. The RGBA interface goes
 // through the byte count and fails when it is short of the strip or runs past the end of the
-// file; the band reader must not take the bytes after a damaged count (another strip, the
-// directory, anything) for pixels either. Compressed data always goes through the count.
+// file, and for a tile also when it is longer than the tile; the band reader must not take the
+// bytes after a damaged count (another strip, the directory, anything) for pixels either, nor
+// read tiles the RGBA interface refuses. Compressed data always goes through the count.
 class RawExtents {
 public:
     explicit RawExtents(TIFF* tif) : tif_(tif) {
@@ -161,12 +162,14 @@ public:
         if (raw_ && fstat(TIFFFileno(tif), &st) == 0 && st.st_size > 0)
             fileSize_ = static_cast<uint64_t>(st.st_size);
     }
-    // Whether strip or tile `strile` may be read for `need` bytes.
-    bool Ok(uint32_t strile, uint64_t need) const {
+    // Whether strip or tile `strile` may be read for `need` bytes; `exact`: its count must be
+    // `need` exactly (tiles).
+    bool Ok(uint32_t strile, uint64_t need, bool exact = false) const {
         if (!raw_) return true;
         const uint64_t count = TIFFGetStrileByteCount(tif_, strile);
         const uint64_t offset = TIFFGetStrileOffset(tif_, strile);
-        return count >= need && offset <= fileSize_ && count <= fileSize_ - offset;
+        return count >= need && (!exact || count == need) && offset <= fileSize_ &&
+               count <= fileSize_ - offset;
     }
 
 private:
@@ -262,7 +265,7 @@ ReadOutcome ReadTiles(const TiffFile& file, TileSize size, const DirectLayout& l
                 const std::size_t columns = std::min(tw, width - x);
                 // With the size given, uncompressed tiles are read straight into our buffer.
                 const uint32_t index = TIFFComputeTile(tif, x, y, 0, 0);
-                if (!extents.Ok(index, tile.size()) ||
+                if (!extents.Ok(index, tile.size(), /*exact*/ true) ||
                     TIFFReadEncodedTile(tif, index, tile.data(),
                                         static_cast<tmsize_t>(tile.size())) == -1 ||
                     file.errorSeen())

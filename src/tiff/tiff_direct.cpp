@@ -1,7 +1,5 @@
 #include "tiff/tiff_direct.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 
 #if defined(__x86_64__)
@@ -148,34 +146,29 @@ bool IsDirectCompression(uint16_t compression) {
 
 // libtiff reads an uncompressed strip or tile that is asked for whole straight from the file,
 // that many bytes from its offset, without looking at its byte count. The RGBA interface goes
-// through the byte count and fails when it is short of the strip or runs past the end of the
-// file, and for a tile also when it is longer than the tile; the band reader must not take the
-// bytes after a damaged count (another strip, the directory, anything) for pixels either, nor
-// read tiles the RGBA interface refuses. Compressed data always goes through the count.
+// through the count: it fails a strip whose count is short of the strip, and a tile whose count
+// is not exactly the tile's size. The band reader must refuse the same, rather than take the
+// bytes after a short count (another strip, the directory, anything) for pixels. (A strip count
+// that runs past the end of the file is still read as far as the strip needs, as before.)
+// Compressed data always goes through the count.
 class RawExtents {
 public:
     explicit RawExtents(TIFF* tif) : tif_(tif) {
         uint16_t compression = COMPRESSION_NONE;
         TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
         raw_ = compression == COMPRESSION_NONE;
-        struct stat st {};
-        if (raw_ && fstat(TIFFFileno(tif), &st) == 0 && st.st_size > 0)
-            fileSize_ = static_cast<uint64_t>(st.st_size);
     }
     // Whether strip or tile `strile` may be read for `need` bytes; `exact`: its count must be
     // `need` exactly (tiles).
     bool Ok(uint32_t strile, uint64_t need, bool exact = false) const {
         if (!raw_) return true;
         const uint64_t count = TIFFGetStrileByteCount(tif_, strile);
-        const uint64_t offset = TIFFGetStrileOffset(tif_, strile);
-        return count >= need && (!exact || count == need) && offset <= fileSize_ &&
-               count <= fileSize_ - offset;
+        return exact ? count == need : count >= need;
     }
 
 private:
     TIFF* tif_;
     bool raw_ = false;
-    uint64_t fileSize_ = 0;
 };
 
 ReadOutcome ReadStrips(const TiffFile& file, TileSize size, const DirectLayout& layout,

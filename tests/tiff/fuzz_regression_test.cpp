@@ -205,11 +205,11 @@ TEST(FuzzRegression, TileFarLargerThanThePictureIsNotAllocated) {
 }
 
 // Uncompressed data whose byte counts do not fit it: a 14 x 15 grey picture whose strips of
-// 4 rows (56 bytes) have counts of 42, an 18 x 257 grey picture in 11 x 16 tiles whose counts
-// run past the end of the file, and a 3 x 2 RGB picture in one 18-byte tile with a count of 1024.
-// The RGBA interface refuses all three; the direct path had libtiff read each strip or tile whole
-// from its offset, whatever the count, and took the bytes that follow a short count for pixels.
-// Every read must fail.
+// 4 rows (56 bytes) have counts of 42, an 18 x 257 grey picture in 11 x 16 tiles (176 bytes)
+// whose counts of 39064 run past the end of the file, and a 3 x 2 RGB picture in one 18-byte
+// tile with a count of 1024. The RGBA interface refuses all three; the direct path had libtiff
+// read each strip or tile whole from its offset, whatever the count, and took the bytes that
+// follow a short count for pixels. Every read must fail.
 TEST(FuzzRegression, UncompressedDataBeyondItsByteCountIsRefused) {
     for (const char* name :
          {"raw_strip_byte_count_short.tif", "raw_tile_byte_count_past_the_end.tif",

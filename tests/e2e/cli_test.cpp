@@ -1,6 +1,7 @@
 // The real binary: usage, help, and the batch's progress lines over real trees. These trees only
 // hold groups that fail on their tile count, which no tile has to be read for.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -76,6 +77,21 @@ TEST(Cli, ProgressThenOneOutcomePerDirectoryAndFailureExitStatus) {
                            " ++ 3/3 ++   path: " + r + "/seven\n" + Count(7));
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(fs::exists(tmp / "R/a.tif"));  // nothing deleted after a failure
+}
+
+TEST(Cli, UnreadableDirectoriesAreSkippedSilently) {
+    TempDir tmp;
+    ASSERT_EQ(chmod(tmp.path().c_str(), 0755), 0);
+    for (const char* tile : {"open/1.tif", "open/2.tif", "open/3.tif", "closed/1.tif", "closed/2.tif"})
+        Touch(tmp / tile);
+    fs::permissions(tmp / "open", fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(tmp / "closed", fs::perms::none);
+    RunOptions options;
+    if (geteuid() == 0) options.uid = options.gid = 65534;  // root reads every directory
+    auto run = RunTessaro({tmp.path()}, options);
+    EXPECT_EQ(run.out, " ++ 1/1 ++   path: " + tmp / "open" + "\n" + Count(3));
+    EXPECT_EQ(run.err, "");
+    fs::permissions(tmp / "closed", fs::perms::owner_all);
 }
 
 TEST(Cli, EmptyOrMissingRootsPrintNothingAndSucceed) {

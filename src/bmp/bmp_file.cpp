@@ -12,6 +12,8 @@
 // freshly created file would get without the process ever touching its umask.
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -147,9 +149,30 @@ void DiscardTemp(BmpFile& file) {
     file.fd.reset();
 }
 
+// Whether the directory is append-only or immutable: a temporary name given there could never
+// be renamed away or removed again.
+bool RefusesRemovals(int dirFd) {
+    UniqueFd dir(openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    int flags = 0;
+    if (!dir || ioctl(dir.get(), FS_IOC_GETFLAGS, &flags) != 0) return false;  // not supported
+    return (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
+}
+
+// Links an unnamed file under `name` in its directory; false when that fails for any reason
+// (the name is taken, say).
+bool LinkUnnamedAs(BmpFile& file, const std::string& name, bool tryEmptyPath) {
+    if (tryEmptyPath &&
+        linkat(file.fd.get(), "", file.dirFd.get(), name.c_str(), AT_EMPTY_PATH) == 0)
+        return true;
+    if (tryEmptyPath && errno == EEXIST) return false;
+    char procPath[40];
+    std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", file.fd.get());
+    return linkat(AT_FDCWD, procPath, file.dirFd.get(), name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
 // Gives an unnamed file a fresh hidden name in its directory and records it in file.tempPath.
-// The name is never the target itself: the switch is always a rename, so everything that can
-// still fail (the close) happens while the target is untouched.
+// Used when the target exists: the switch is then a rename, so everything that can still fail
+// (the close) happens while the earlier target is untouched.
 bool LinkUnnamed(BmpFile& file, bool tryEmptyPath) {
     const TargetPlace place = SplitTarget(file.targetPath);
     const int fd = file.fd.get();
@@ -259,10 +282,18 @@ bool SaveBmp24With(BmpFile& file, bool durable, const BmpFileMethods& methods) {
         dirToFlush = UniqueFd(openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         ok = static_cast<bool>(dirToFlush);
     }
-    if (ok && file.tempPath.empty()) ok = LinkUnnamed(file, methods.linkByEmptyPath);
+    bool inPlace = false;
+    if (ok && file.tempPath.empty()) {
+        // With nothing at the target yet, the unnamed file takes the target's name in one step,
+        // leaving no temporary name that a kill, or a directory refusing removals, could strand.
+        inPlace = LinkUnnamedAs(file, targetName, methods.linkByEmptyPath);
+        if (!inPlace) ok = !RefusesRemovals(dirFd) && LinkUnnamed(file, methods.linkByEmptyPath);
+    }
     // A failed close can mean written data was lost (e.g. on NFS): the file must not be used.
     if (ok) ok = file.fd.close();
-    if (ok) ok = renameat(dirFd, EntryName(file.tempPath).c_str(), dirFd, targetName.c_str()) == 0;
+    if (inPlace && !ok) unlinkat(dirFd, targetName.c_str(), 0);  // it was ours alone
+    if (ok && !inPlace)
+        ok = renameat(dirFd, EntryName(file.tempPath).c_str(), dirFd, targetName.c_str()) == 0;
     if (!ok) {
         DiscardTemp(file);
         return false;

@@ -155,9 +155,9 @@ TEST(CrashSafety, KilledAtRandomMomentsNeverLosesATileAndTheNextRunFinishes) {
         killing.killAfterMicroseconds = static_cast<long long>(delay(rng) * 1e6) + 1;
         const RunResult run = RunTessaro({tree, "1"}, killing);
         ASSERT_FALSE(run.timedOut);
-        if (run.killed) {
+        // The kill can cross the process's own exit: only a death by SIGKILL counts as a kill.
+        if (run.killed && run.signal == SIGKILL) {
             ++kills;
-            EXPECT_EQ(run.signal, SIGKILL);
         } else {
             ++finishedFirst;
             EXPECT_EQ(run.exitCode, 0) << run.out;

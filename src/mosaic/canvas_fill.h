@@ -1,6 +1,8 @@
-// Canvas filling: decodes each tile of a group and writes its rows straight into their place in
-// the mosaic's bitmap file, whose pixel block is the canvas. Only one band of one tile is in
-// memory at a time, whatever the mosaic's size.
+// Canvas filling: decodes the tiles of a group and writes their rows straight into their place
+// in the mosaic's bitmap file, whose pixel block is the canvas. Each row of the layout is done
+// as a pair, the left tile decoded here and the right one beside it on a second thread, so at
+// most one band of each, and 1 MiB of assembled mosaic rows, are in memory at a time, whatever
+// the mosaic's size.
 #pragma once
 
 #include "bmp/bmp_file.h"

@@ -17,17 +17,7 @@ seconds=${1:-60}
 build=build-fuzz
 
 packages=(cmake make pkg-config libtiff-dev libgtest-dev clang-14 libclang-rt-14-dev)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "fuzz: installing ${missing[*]}"
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+scripts/install-packages.sh "${packages[@]}"
 
 cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DTESSARO_FUZZ=ON -DTESSARO_BUILD_TESTS=OFF >/dev/null

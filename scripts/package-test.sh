@@ -16,15 +16,7 @@ die() { say "FAIL: $*"; exit 1; }
 # What packaging and the checks need beyond the build itself: dpkg-shlibdeps (dpkg-dev) and
 # file(1) for CPack's dependency scan, man and groff to find and format the pages.
 packages=(dpkg-dev file man-db groff-base)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    say "installing ${missing[*]}"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+scripts/install-packages.sh "${packages[@]}"
 
 # Never overwrite, and then remove, a tessaro that is not from a package.
 if [ -e /usr/bin/tessaro ] && ! dpkg -S /usr/bin/tessaro >/dev/null 2>&1; then

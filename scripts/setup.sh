@@ -7,17 +7,7 @@ cd "$(dirname "$0")/.."
 build_dir=${1:-build}
 
 packages=(cmake g++ make pkg-config libtiff-dev libgtest-dev locales groff-base ${TESSARO_EXTRA_PACKAGES:-})
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "setup: installing ${missing[*]}"
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+scripts/install-packages.sh "${packages[@]}"
 
 # A GBK locale lets the tests check the console conversion for real; without one they skip it.
 if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.gbk$' && [ "$(id -u)" -eq 0 ]; then

@@ -18,6 +18,7 @@
 #include "tiff/tiff_reader.h"
 #include "tiff/tiff_reader_internal.h"
 #include "tiff_fixture.h"
+#include "tree_check.h"
 
 namespace tessaro::testing {
 namespace {
@@ -31,77 +32,10 @@ std::vector<uint8_t> Bytes(const TilePixels& pixels) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// A hand-made little-endian classic TIFF: one directory of SHORT/LONG entries, followed by `data`.
-struct Entry {
-    uint16_t tag;
-    uint16_t type;  // 3 SHORT, 4 LONG
-    std::vector<uint32_t> values;
-};
-
-std::string ClassicTiff(std::vector<Entry> entries, const std::string& data) {
-    auto put16 = [](std::string& s, uint32_t v) {
-        s += static_cast<char>(v & 0xff);
-        s += static_cast<char>((v >> 8) & 0xff);
-    };
-    auto put32 = [&](std::string& s, uint32_t v) {
-        put16(s, v & 0xffff);
-        put16(s, v >> 16);
-    };
-    std::string head = "II*";
-    head += '\0';
-    put32(head, 8);
-    const uint32_t ifdSize = 2 + 12 * static_cast<uint32_t>(entries.size()) + 4;
-    std::string arrays;  // values that do not fit in an entry
-    std::string ifd;
-    put16(ifd, static_cast<uint32_t>(entries.size()));
-    for (const Entry& e : entries) {
-        put16(ifd, e.tag);
-        put16(ifd, e.type);
-        put32(ifd, static_cast<uint32_t>(e.values.size()));
-        const std::size_t bytes = e.values.size() * (e.type == 3 ? 2 : 4);
-        std::string packed;
-        for (uint32_t v : e.values) e.type == 3 ? put16(packed, v) : put32(packed, v);
-        if (bytes <= 4) {
-            packed.resize(4, '\0');
-            ifd += packed;
-        } else {
-            put32(ifd, 8 + ifdSize + static_cast<uint32_t>(arrays.size()));
-            arrays += packed;
-        }
-    }
-    put32(ifd, 0);
-    return head + ifd + arrays + data;
-}
-
-// Offset of the data that follows the directory and its arrays in ClassicTiff().
-uint32_t DataOffset(const std::vector<Entry>& entries) {
-    uint32_t offset = 8 + 2 + 12 * static_cast<uint32_t>(entries.size()) + 4;
-    for (const Entry& e : entries) {
-        const uint32_t bytes = static_cast<uint32_t>(e.values.size()) * (e.type == 3 ? 2 : 4);
-        if (bytes > 4) offset += bytes;
-    }
-    return offset;
-}
-
-// An 8-bit grey picture in strips, its strip offsets pointing just past the directory.
-std::vector<Entry> GreyStrips(uint32_t width, uint32_t height, uint32_t rowsPerStrip,
-                              uint32_t stripBytes) {
-    const uint32_t strips = (height + rowsPerStrip - 1) / rowsPerStrip;
-    std::vector<Entry> entries = {
-        {256, 4, {width}},
-        {257, 4, {height}},
-        {258, 3, {8}},
-        {259, 3, {1}},
-        {262, 3, {1}},
-        {273, 4, std::vector<uint32_t>(strips, 0)},
-        {277, 3, {1}},
-        {278, 4, {rowsPerStrip}},
-        {279, 4, std::vector<uint32_t>(strips, stripBytes)},
-    };
-    const uint32_t base = DataOffset(entries);
-    for (uint32_t s = 0; s < strips; ++s) entries[5].values[s] = base + s * stripBytes;
-    return entries;
-}
+// Hand-made TIFF files, shared with the end-to-end tests.
+using Entry = testing::HandTiffEntry;
+const auto& ClassicTiff = testing::HandMadeTiff;
+const auto& GreyStrips = testing::GreyStripEntries;
 
 // Runs `body` in a child process whose address space may grow by at most `extraBytes`, and
 // returns whether it exited with code 0.

@@ -40,14 +40,19 @@ int TiffFile::OnWarning(TIFF*, void* self, const char* module, const char* fmt, 
 }
 
 bool TiffFile::Open(const std::string& path) {
+    // O_NONBLOCK so that opening a FIFO returns at once; the fstat below turns it away.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    return fd && Open(fd.get(), path);
+}
+
+bool TiffFile::Open(int callerFd, const std::string& name) {
     tif_.reset();
     errorSeen_ = false;
 
-    // O_NONBLOCK so that opening a FIFO returns at once; fstat then turns it away.
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (!fd) return false;
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    if (::fstat(callerFd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    UniqueFd fd(::fcntl(callerFd, F_DUPFD_CLOEXEC, 0));
+    if (!fd) return false;
 
     std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
     if (!options) return false;
@@ -57,7 +62,7 @@ bool TiffFile::Open(const std::string& path) {
 
     // "m": read with read(2), never mmap, so a file truncated under us is a read error and not
     // a SIGBUS.
-    TIFF* tif = TIFFFdOpenExt(fd.get(), path.c_str(), "rm", options.get());
+    TIFF* tif = TIFFFdOpenExt(fd.get(), name.c_str(), "rm", options.get());
     if (tif == nullptr) return false;  // libtiff leaves the descriptor to us on failure
     // From here TIFFClose closes the descriptor.
     static_cast<void>(fd.release());

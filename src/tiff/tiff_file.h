@@ -33,6 +33,9 @@ public:
     // cannot open, or that libtiff reported an error about while opening. Returns false on
     // failure; no descriptor is left open either way.
     bool Open(const std::string& path);
+    // The same on a descriptor the caller keeps: libtiff reads through a duplicate of it, which
+    // it closes with the handle. `name` only labels the handle.
+    bool Open(int fd, const std::string& name);
 
     // Call before decoding pixels. libtiff 4.5 refuses every uncompressed tile through the RGBA
     // interface when the file is not memory-mapped and the tile's size is not a multiple of

@@ -58,14 +58,10 @@ ReadOutcome ReadThroughRgba(const TiffFile& file, TileSize size, TIFFRGBAImage& 
     return ReadOutcome::ok;
 }
 
-}  // namespace
-
-ReadOutcome ReadTileBandsTuned(const std::string& path, TileSize expected, const BandSink& sink,
-                               const BandTuning& tuning, BandPath* taken) {
-    if (taken) *taken = BandPath::none;
-    TiffFile file;
+ReadOutcome ReadOpenFile(TiffFile& file, TileSize expected, const BandSink& sink,
+                         const BandTuning& tuning, BandPath* taken) {
     TileSize size;
-    if (!file.Open(path) || !Measure(file, &size) || size != expected || !file.PrepareToDecode())
+    if (!Measure(file, &size) || size != expected || !file.PrepareToDecode())
         return ReadOutcome::failed;
     RgbaImage rgba;
     if (!rgba.Begin(file.get()) || file.errorSeen()) return ReadOutcome::failed;
@@ -77,21 +73,54 @@ ReadOutcome ReadTileBandsTuned(const std::string& path, TileSize expected, const
     return ReadThroughRgba(file, size, rgba.img(), sink, tuning);
 }
 
-}  // namespace tiff_detail
-
-std::optional<TileSize> TIFFWH(const std::string& path) {
-    tiff_detail::TiffFile file;
+std::optional<TileSize> MeasureOpenFile(const TiffFile& file) {
     TileSize size;
-    if (!file.Open(path) || !tiff_detail::Measure(file, &size)) return std::nullopt;
+    if (!Measure(file, &size)) return std::nullopt;
     // TIFFRGBAImageOK passes some files that Begin then refuses (16-bit CMYK, for one); only a
     // file Begin accepts can be decoded later.
-    tiff_detail::RgbaImage rgba;
+    RgbaImage rgba;
     if (!rgba.Begin(file.get()) || file.errorSeen()) return std::nullopt;
     return size;
 }
 
+}  // namespace
+
+ReadOutcome ReadTileBandsTuned(const std::string& path, TileSize expected, const BandSink& sink,
+                               const BandTuning& tuning, BandPath* taken) {
+    if (taken) *taken = BandPath::none;
+    TiffFile file;
+    if (!file.Open(path)) return ReadOutcome::failed;
+    return ReadOpenFile(file, expected, sink, tuning, taken);
+}
+
+ReadOutcome ReadTileBandsTuned(int fd, TileSize expected, const BandSink& sink,
+                               const BandTuning& tuning, BandPath* taken) {
+    if (taken) *taken = BandPath::none;
+    TiffFile file;
+    if (!file.Open(fd, "tile")) return ReadOutcome::failed;
+    return ReadOpenFile(file, expected, sink, tuning, taken);
+}
+
+}  // namespace tiff_detail
+
+std::optional<TileSize> TIFFWH(const std::string& path) {
+    tiff_detail::TiffFile file;
+    if (!file.Open(path)) return std::nullopt;
+    return tiff_detail::MeasureOpenFile(file);
+}
+
+std::optional<TileSize> TIFFWH(int fd) {
+    tiff_detail::TiffFile file;
+    if (!file.Open(fd, "tile")) return std::nullopt;
+    return tiff_detail::MeasureOpenFile(file);
+}
+
 ReadOutcome ReadTileBands(const std::string& path, TileSize expected, const BandSink& sink) {
     return tiff_detail::ReadTileBandsTuned(path, expected, sink, tiff_detail::BandTuning{});
+}
+
+ReadOutcome ReadTileBands(int fd, TileSize expected, const BandSink& sink) {
+    return tiff_detail::ReadTileBandsTuned(fd, expected, sink, tiff_detail::BandTuning{});
 }
 
 std::optional<TilePixels> ReadData(const std::string& path) {

@@ -1,7 +1,7 @@
 // The TIFF reader: the only code that talks to libtiff.
 //
-// Every call opens the file afresh and closes it before returning, so a reader never outlives
-// one size query or one pixel read. The reader prints nothing: libtiff's own errors and warnings
+// Every call opens the file afresh (or a duplicate of the caller's descriptor) and closes it
+// before returning, so a reader never outlives one size query or one pixel read. The reader prints nothing: libtiff's own errors and warnings
 // go to per-handle handlers, and each call reports success or failure to its caller, who prints
 // the one line the user sees.
 #pragma once
@@ -29,6 +29,9 @@ struct TileSize {
 // this libtiff lacks, or is a kind libtiff's RGBA interface refuses (so a tile that measures fine
 // is one the pixel read can decode).
 std::optional<TileSize> TIFFWH(const std::string& path);
+// The same through an open descriptor, which stays the caller's (the reader reads through a
+// duplicate of it, so the file measured is exactly the file the caller holds).
+std::optional<TileSize> TIFFWH(int fd);
 
 // One band of decoded rows handed to a sink: rowCount rows of 3 x width bytes each (blue, green,
 // red per pixel), packed. Rows are numbered from the tile's bottom row (0) upwards; data's first
@@ -53,6 +56,7 @@ enum class ReadOutcome {
 // cheapest) and hands each band to the sink. Fails when the file's size is no longer `expected`
 // (it changed since it was measured) or when libtiff reports any error while decoding.
 ReadOutcome ReadTileBands(const std::string& path, TileSize expected, const BandSink& sink);
+ReadOutcome ReadTileBands(int fd, TileSize expected, const BandSink& sink);
 
 // The whole tile at once: height rows of 3 x width bytes, packed, bottom row first, blue, green,
 // red; empty on failure. This is the reference rendering (libtiff's RGBA interface over the whole

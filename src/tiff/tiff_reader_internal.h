@@ -31,5 +31,7 @@ enum class BandPath {
 
 ReadOutcome ReadTileBandsTuned(const std::string& path, TileSize expected, const BandSink& sink,
                                const BandTuning& tuning, BandPath* taken = nullptr);
+ReadOutcome ReadTileBandsTuned(int fd, TileSize expected, const BandSink& sink,
+                               const BandTuning& tuning, BandPath* taken = nullptr);
 
 }  // namespace tessaro::tiff_detail

@@ -39,7 +39,8 @@ int CountDirGroups(const TileList& list) {
 
 bool SpliceTree(const std::string& rootDir, bool deleteSources, const GroupSplicer& splice) {
     TileList list;
-    FindTifFiles(rootDir, ".tif", list);
+    ScannedDirs dirs;
+    FindTifFiles(rootDir, ".tif", list, &dirs);
     std::sort(list.begin(), list.end(), ComparePaths);
     const int groupTotal = CountDirGroups(list);
     int groupIndex = 0;
@@ -50,8 +51,10 @@ bool SpliceTree(const std::string& rootDir, bool deleteSources, const GroupSplic
         group.push_back(std::move(list[i]));
         bool lastOfDir = i + 1 == list.size() || ParentView(list[i + 1]) != ParentView(group.back());
         if (!lastOfDir) continue;
-        PrintProgress(++groupIndex, groupTotal, GetParentDir(group.front()));
-        if (!splice(group, deleteSources)) allSaved = false;
+        const std::string dir = GetParentDir(group.front());
+        PrintProgress(++groupIndex, groupTotal, dir);
+        if (!splice(group, dirs[dir], deleteSources)) allSaved = false;
+        FlushOutput();
         group.clear();
     }
     return allSaved;

@@ -10,7 +10,9 @@
 
 namespace tessaro {
 
-using GroupSplicer = std::function<bool(const TileGroup&, bool)>;
+// Splices one group: its tiles, the identity of their directory as the walk saw it, and the
+// delete switch.
+using GroupSplicer = std::function<bool(const TileGroup&, const DirId&, bool)>;
 
 // The sort order: by parent directory text, then by the whole path, both as unsigned bytes, so
 // each directory's tiles sit together whatever its subdirectories are called.
@@ -19,7 +21,8 @@ bool ComparePaths(const std::string& a, const std::string& b);
 // The number of groups (directories) in a list sorted with ComparePaths.
 int CountDirGroups(const TileList& list);
 
-// Runs the whole batch below rootDir: for each group its progress line, then the splicer.
+// Runs the whole batch below rootDir: for each group its progress line, then the splicer; the
+// output is flushed after each group, so a run that dies has logged every group it finished.
 // True when no group failed (also when no tile was found).
 bool SpliceTree(const std::string& rootDir, bool deleteSources,
                 const GroupSplicer& splice = SpliceGroup);

@@ -69,6 +69,8 @@ void InitConsole() {
 
 void PrintRaw(std::string_view bytes) { std::fwrite(bytes.data(), 1, bytes.size(), stdout); }
 
+void FlushOutput() { std::fflush(stdout); }
+
 void PrintText(std::string_view utf8) { PrintRaw(ToConsoleText(utf8, g_encoding)); }
 
 void PrintWithPath(std::string_view prefix, std::string_view path, std::string_view suffix) {

@@ -25,6 +25,9 @@ void InitConsole();
 void PrintText(std::string_view utf8);
 void PrintRaw(std::string_view bytes);
 
+// Hands everything printed so far to the system.
+void FlushOutput();
+
 // Prints prefix (program text), then path (raw), then suffix (program text).
 void PrintWithPath(std::string_view prefix, std::string_view path, std::string_view suffix);
 

@@ -26,6 +26,7 @@
 
 #include "bmp/bmp_file.h"
 #include "bmp/bmp_file_internal.h"
+#include "os/pinned_dir.h"
 
 namespace tessaro {
 namespace {
@@ -158,18 +159,6 @@ bool RefusesRemovals(int dirFd) {
     return (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
 }
 
-// Links an unnamed file under `name` in its directory; false when that fails for any reason
-// (the name is taken, say).
-bool LinkUnnamedAs(BmpFile& file, const std::string& name, bool tryEmptyPath) {
-    if (tryEmptyPath &&
-        linkat(file.fd.get(), "", file.dirFd.get(), name.c_str(), AT_EMPTY_PATH) == 0)
-        return true;
-    if (tryEmptyPath && errno == EEXIST) return false;
-    char procPath[40];
-    std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", file.fd.get());
-    return linkat(AT_FDCWD, procPath, file.dirFd.get(), name.c_str(), AT_SYMLINK_FOLLOW) == 0;
-}
-
 // Gives an unnamed file a fresh hidden name in its directory and records it in file.tempPath.
 // Used when the target exists: the switch is then a rename, so everything that can still fail
 // (the close) happens while the earlier target is untouched.
@@ -209,6 +198,7 @@ BmpFile::BmpFile(BmpFile&& other) noexcept
       height(other.height),
       tempPath(std::exchange(other.tempPath, std::string())),
       dirFd(std::move(other.dirFd)),
+      id(other.id),
       saved(other.saved) {}
 
 BmpFile& BmpFile::operator=(BmpFile&& other) noexcept {
@@ -220,6 +210,7 @@ BmpFile& BmpFile::operator=(BmpFile&& other) noexcept {
         height = other.height;
         tempPath = std::exchange(other.tempPath, std::string());
         dirFd = std::move(other.dirFd);
+        id = other.id;
         saved = other.saved;
     }
     return *this;
@@ -231,30 +222,31 @@ BmpFile::~BmpFile() {
 
 namespace bmp_internal {
 
-std::optional<BmpFile> CreateBmp24With(const std::string& targetPath, int32_t width,
-                                       int32_t height, const BmpFileMethods& methods) {
+namespace {
+
+std::optional<BmpFile> CreateInDirectory(UniqueFd dirFd, const TargetPlace& place,
+                                         const std::string& targetPath, int32_t width,
+                                         int32_t height, const BmpFileMethods& methods) {
     if (width <= 0 || height <= 0) return std::nullopt;
     const uint64_t length = kBmpHeaderSize + BmpImageSize(width, height);
     if (length > UINT32_MAX) return std::nullopt;  // the header's size fields are 32 bits
-    const TargetPlace place = SplitTarget(targetPath);
-    if (place.name.empty()) return std::nullopt;
+    if (place.name.empty() || !dirFd) return std::nullopt;
 
     BmpFile file;
     file.targetPath = targetPath;
     file.width = width;
     file.height = height;
-    file.dirFd = UniqueFd(open(place.dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (!file.dirFd) return std::nullopt;
-    const int dirFd = file.dirFd.get();
+    file.dirFd = std::move(dirFd);
+    const int dir = file.dirFd.get();
 
     if (methods.unnamedTemp) {
-        file.fd = UniqueFd(openat(dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
+        file.fd = UniqueFd(openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
         if (!file.fd && !UnnamedFilesUnsupported(errno)) return std::nullopt;
     }
     for (int attempt = 0; !file.fd && attempt < kNameAttempts; ++attempt) {
         const std::string name = MakeTempName(place.name);
         file.fd = UniqueFd(
-            openat(dirFd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+            openat(dir, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
         if (file.fd) {
             file.tempPath = place.prefix + name;
         } else if (errno != EEXIST) {
@@ -267,6 +259,22 @@ std::optional<BmpFile> CreateBmp24With(const std::string& targetPath, int32_t wi
     return file;
 }
 
+}  // namespace
+
+std::optional<BmpFile> CreateBmp24With(const std::string& targetPath, int32_t width,
+                                       int32_t height, const BmpFileMethods& methods) {
+    const TargetPlace place = SplitTarget(targetPath);
+    return CreateInDirectory(UniqueFd(open(place.dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)),
+                             place, targetPath, width, height, methods);
+}
+
+std::optional<BmpFile> CreateBmp24AtWith(int dirFd, const std::string& name, int32_t width,
+                                         int32_t height, const BmpFileMethods& methods) {
+    if (name.find('/') != std::string::npos) return std::nullopt;
+    return CreateInDirectory(UniqueFd(fcntl(dirFd, F_DUPFD_CLOEXEC, 0)), SplitTarget(name), name,
+                             width, height, methods);
+}
+
 bool SaveBmp24With(BmpFile& file, bool durable, const BmpFileMethods& methods) {
     if (file.saved || !file.fd || !file.dirFd) return false;
     const std::string targetName = SplitTarget(file.targetPath).name;
@@ -275,6 +283,9 @@ bool SaveBmp24With(BmpFile& file, bool durable, const BmpFileMethods& methods) {
     const auto header = MakeBmpHeader(file.width, file.height);
     bool ok = PwriteAll(file.fd.get(), 0, header.data(), header.size());
     if (ok && durable) ok = RetryOnEintr([&] { return fsync(file.fd.get()); }) == 0;
+    struct stat written;
+    if (ok) ok = fstat(file.fd.get(), &written) == 0;
+    if (ok) file.id = FileIdOf(written);
     // Opened for reading now, while the target is still untouched, so a directory that cannot
     // be flushed fails the save instead of leaving it half done.
     UniqueFd dirToFlush;
@@ -286,7 +297,7 @@ bool SaveBmp24With(BmpFile& file, bool durable, const BmpFileMethods& methods) {
     if (ok && file.tempPath.empty()) {
         // With nothing at the target yet, the unnamed file takes the target's name in one step,
         // leaving no temporary name that a kill, or a directory refusing removals, could strand.
-        inPlace = LinkUnnamedAs(file, targetName, methods.linkByEmptyPath);
+        inPlace = LinkUnnamedFile(file.fd.get(), dirFd, targetName, methods.linkByEmptyPath);
         if (!inPlace) ok = !RefusesRemovals(dirFd) && LinkUnnamed(file, methods.linkByEmptyPath);
     }
     // A failed close can mean written data was lost (e.g. on NFS): the file must not be used.
@@ -309,6 +320,11 @@ bool SaveBmp24With(BmpFile& file, bool durable, const BmpFileMethods& methods) {
 
 std::optional<BmpFile> CreateBmp24(const std::string& targetPath, int32_t width, int32_t height) {
     return bmp_internal::CreateBmp24With(targetPath, width, height, {});
+}
+
+std::optional<BmpFile> CreateBmp24At(int dirFd, const std::string& name, int32_t width,
+                                     int32_t height) {
+    return bmp_internal::CreateBmp24AtWith(dirFd, name, width, height, {});
 }
 
 bool WriteBmpPixels(BmpFile& file, uint64_t offset, const void* data, std::size_t size) {

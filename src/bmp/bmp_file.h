@@ -14,7 +14,8 @@
 #include <optional>
 #include <string>
 
-#include "scan/unique_fd.h"
+#include "os/file_id.h"
+#include "os/unique_fd.h"
 
 namespace tessaro {
 
@@ -40,7 +41,8 @@ struct BmpFile {
     int32_t width = 0;
     int32_t height = 0;
     std::string tempPath;   // hidden temporary name in the target's directory, when it has one
-    UniqueFd dirFd;         // the target's directory, as found at creation (O_PATH)
+    UniqueFd dirFd;         // the target's directory, as found at creation
+    FileId id;              // the file as saved, once SaveBmp24 has put it in place
     bool saved = false;
     BmpFile() = default;
     BmpFile(BmpFile&&) noexcept;
@@ -51,6 +53,11 @@ struct BmpFile {
 // Creates the temporary file for a width x height bitmap that will be saved as targetPath.
 // Empty when it cannot be created or its space cannot be reserved.
 std::optional<BmpFile> CreateBmp24(const std::string& targetPath, int32_t width, int32_t height);
+
+// The same for a target named `name` inside the open directory dirFd (which stays the
+// caller's): the file is made, and later put in place, in that very directory.
+std::optional<BmpFile> CreateBmp24At(int dirFd, const std::string& name, int32_t width,
+                                     int32_t height);
 
 // Writes size bytes at byte offset `offset` of the pixel block (0 = first byte after the
 // headers). Handles short writes and EINTR; false on any failure.

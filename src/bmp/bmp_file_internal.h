@@ -21,6 +21,9 @@ struct BmpFileMethods {
 std::optional<BmpFile> CreateBmp24With(const std::string& targetPath, int32_t width,
                                        int32_t height, const BmpFileMethods& methods);
 
+std::optional<BmpFile> CreateBmp24AtWith(int dirFd, const std::string& name, int32_t width,
+                                         int32_t height, const BmpFileMethods& methods);
+
 bool SaveBmp24With(BmpFile& file, bool durable, const BmpFileMethods& methods);
 
 }  // namespace tessaro::bmp_internal

@@ -73,7 +73,7 @@ private:
 };
 
 struct TileJob {
-    const std::string* path;
+    int fd;
     TileSize size;
     BandHandoff* handoff;
 };
@@ -81,7 +81,7 @@ struct TileJob {
 void* DecodeTile(void* arg) {
     TileJob& job = *static_cast<TileJob*>(arg);
     BandHandoff& handoff = *job.handoff;
-    handoff.Finish(ReadTileBands(*job.path, job.size, [&](const TileBand& band) { return handoff.Offer(band); }));
+    handoff.Finish(ReadTileBands(job.fd, job.size, [&](const TileBand& band) { return handoff.Offer(band); }));
     return nullptr;
 }
 
@@ -91,8 +91,8 @@ struct PairOutcome {
 };
 
 // One tile on its own: decoded here, written row by row.
-PairOutcome FillTile(CanvasWriter& writer, const std::string& path, const TilePlacement& place) {
-    switch (ReadTileBands(path, place.size(), [&](const TileBand& band) { return writer.WriteBand(place, band); })) {
+PairOutcome FillTile(CanvasWriter& writer, int tile, const TilePlacement& place) {
+    switch (ReadTileBands(tile, place.size(), [&](const TileBand& band) { return writer.WriteBand(place, band); })) {
         case ReadOutcome::ok: return {};
         case ReadOutcome::sinkStopped: return {false, true};
         case ReadOutcome::failed: return {true, false};
@@ -103,14 +103,14 @@ PairOutcome FillTile(CanvasWriter& writer, const std::string& path, const TilePl
 // A left tile and the right tile beside it, decoded at the same time: the right one on a thread
 // of its own, handing its bands over. Where the two bands cover the same rows (tiles stored
 // alike), they are written as whole mosaic rows; otherwise each band is written row by row.
-PairOutcome FillTilePair(CanvasWriter& writer, const std::string& leftPath, const TilePlacement& left,
-                         const std::string& rightPath, const TilePlacement& right) {
+PairOutcome FillTilePair(CanvasWriter& writer, int leftTile, const TilePlacement& left,
+                         int rightTile, const TilePlacement& right) {
     BandHandoff handoff;
-    TileJob job{&rightPath, right.size(), &handoff};
+    TileJob job{rightTile, right.size(), &handoff};
     pthread_t decoder;
     if (pthread_create(&decoder, nullptr, DecodeTile, &job) != 0) {
-        PairOutcome first = FillTile(writer, leftPath, left);
-        return first.readFailed || first.writeFailed ? first : FillTile(writer, rightPath, right);
+        PairOutcome first = FillTile(writer, leftTile, left);
+        return first.readFailed || first.writeFailed ? first : FillTile(writer, rightTile, right);
     }
     PairOutcome outcome;
     bool rightFinished = false;
@@ -120,7 +120,7 @@ PairOutcome FillTilePair(CanvasWriter& writer, const std::string& leftPath, cons
         if (rightFinished && handoff.outcome() == ReadOutcome::failed) outcome.readFailed = true;
         return band;
     };
-    const ReadOutcome leftRead = ReadTileBands(leftPath, left.size(), [&](const TileBand& leftBand) {
+    const ReadOutcome leftRead = ReadTileBands(leftTile, left.size(), [&](const TileBand& leftBand) {
         const TileBand* rightBand = nextRightBand();
         if (outcome.readFailed) return false;
         bool written;
@@ -148,12 +148,12 @@ PairOutcome FillTilePair(CanvasWriter& writer, const std::string& leftPath, cons
 
 }  // namespace
 
-FillOutcome FillCanvas(const TileGroup& group, const TileLayout& layout, BmpFile& canvas) {
+FillOutcome FillCanvas(const std::vector<UniqueFd>& tiles, const TileLayout& layout, BmpFile& canvas) {
     CanvasWriter writer(layout, canvas);
     const int32_t rows = layout.tileCount / 2;
     for (int32_t tile = 0; tile < rows; ++tile) {
-        const PairOutcome outcome = FillTilePair(writer, group[tile], PlaceTile(layout, tile),
-                                                 group[tile + rows], PlaceTile(layout, tile + rows));
+        const PairOutcome outcome = FillTilePair(writer, tiles[tile].get(), PlaceTile(layout, tile),
+                                                 tiles[tile + rows].get(), PlaceTile(layout, tile + rows));
         if (outcome.readFailed) {
             PrintText("拼接失败! 读取tif文件时,内存申请失败!\n");
             return FillOutcome::readFailed;

@@ -16,6 +16,7 @@ enum class FillOutcome {
     writeFailed  // writing into the file failed; nothing printed (the caller reports the save)
 };
 
-FillOutcome FillCanvas(const TileGroup& group, const TileLayout& layout, BmpFile& canvas);
+// `tiles` are the group's tiles, open for reading, in group order.
+FillOutcome FillCanvas(const std::vector<UniqueFd>& tiles, const TileLayout& layout, BmpFile& canvas);
 
 }  // namespace tessaro

@@ -9,6 +9,7 @@
 #include "mosaic/canvas_fill.h"
 #include "mosaic/tile_layout.h"
 #include "mosaic/tile_removal.h"
+#include "os/pinned_dir.h"
 #include "scan/path_text.h"
 
 namespace tessaro {
@@ -35,6 +36,11 @@ bool Succeeded() {
     return true;
 }
 
+bool Unreadable(const std::string& tile) {
+    PrintWithPath("拼接失败! 无法读取tif文件: ", tile, "\n");
+    return false;
+}
+
 bool SaveFailed() {
     PrintText("拼接失败! 保存拼接的BMP文件失败!\n");
     return false;
@@ -49,28 +55,64 @@ std::optional<std::string> MosaicPath(const std::string& groupDir) {
     return JoinPath(groupDir, name + ".bmp");
 }
 
-bool SpliceGroup(const TileGroup& group, bool deleteSources) {
-    const std::optional<std::string> outputPath = MosaicPath(GetParentDir(group.front()));
+bool SpliceGroup(const TileGroup& group, const DirId& dirId, bool deleteSources) {
+    const std::string groupDir = GetParentDir(group.front());
+    // Everything from here on happens in the very directory the walk listed; if its path no
+    // longer leads there, its tiles cannot be read where they were found.
+    const UniqueFd dir = OpenPinnedDir(groupDir.empty() ? "/" : groupDir, dirId);
+    if (!dir) return Unreadable(group.front());
+    PauseForTest("pinned");
+    // One run at a time in a directory, from its first read to its last deletion.
+    const DirLock lock(dir.get());
+    const std::optional<std::string> outputPath = MosaicPath(groupDir);
+    const std::string mosaicName = outputPath ? GetLastPart(*outputPath).substr(1) : std::string();
+    std::vector<std::string> names;
+    for (const std::string& tile : group) names.push_back(GetLastPart(tile).substr(1));
+
+    std::optional<RemovalJournal> journal;
+    if (outputPath) {
+        journal = ReadJournal(dir.get(), mosaicName);
+        TidyDirectory(dir.get(), mosaicName, journal);
+    }
     // What is left of a group whose deletion was cut short is already in its mosaic: finish the
     // deletion rather than let a smaller mosaic replace the complete one.
-    if (outputPath && IsSavedGroup(group, *outputPath)) {
-        if (deleteSources) DeleteTiles(group, *outputPath);
+    if (journal && IsSavedGroup(dir.get(), names, mosaicName, *journal)) {
+        if (deleteSources) {
+            const DeferredSignals deferred;
+            FinishDeletion(dir.get(), mosaicName, *journal);
+        }
         return Succeeded();
     }
-    std::optional<TileLayout> layout = PlanLayout(group);
+
+    std::vector<UniqueFd> tiles;
+    std::vector<TileRecord> records;
+    for (const std::string& name : names) {
+        std::optional<OpenedTile> opened = OpenTileAt(dir.get(), name);
+        records.push_back({name, opened ? opened->atName : FileId{}});
+        tiles.push_back(opened ? std::move(opened->fd) : UniqueFd());
+    }
+    std::optional<TileLayout> layout = PlanLayout(group, tiles);
     if (!layout) return false;
+    PauseForTest("measured");
     if (!outputPath) return SaveFailed();
     std::optional<BmpFile> canvas =
-        CreateBmp24(*outputPath, layout->canvasWidth, layout->canvasHeight);
+        CreateBmp24At(dir.get(), mosaicName, layout->canvasWidth, layout->canvasHeight);
     if (!canvas) return SaveFailed();
-    switch (FillCanvas(group, *layout, *canvas)) {
+    switch (FillCanvas(tiles, *layout, *canvas)) {
         case FillOutcome::filled: break;
         case FillOutcome::readFailed: return false;
         case FillOutcome::writeFailed: return SaveFailed();
     }
+    // The switch into place and the deletions are not cut short by an interrupt.
+    const DeferredSignals deferred;
     // With deletion ahead, the mosaic must be on stable storage before the first tile goes.
-    if (!SaveBmp24(*canvas, deleteSources)) return SaveFailed();
-    if (deleteSources) DeleteTiles(group, *outputPath);
+    if (!SaveBmp24(*canvas, deleteSources)) {
+        // In place but not known to be durable (its directory could not be flushed): the
+        // mosaic is saved, yet its tiles must stay.
+        return canvas->saved ? Succeeded() : SaveFailed();
+    }
+    PauseForTest("saved");
+    if (deleteSources) DeleteTiles(dir.get(), records, canvas->id);
     return Succeeded();
 }
 

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "os/file_id.h"
 #include "scan/tile_scan.h"
 
 namespace tessaro {
@@ -16,8 +17,10 @@ std::optional<std::string> MosaicPath(const std::string& groupDir);
 
 // Plans the layout, writes the mosaic into a temporary file in the group's directory, puts it in
 // place atomically, and with deleteSources deletes the tiles once the mosaic is on stable
-// storage. What is left of a group whose deletion was cut short counts as saved (its deletion is
-// finished with deleteSources). Prints exactly one outcome line; true when the mosaic is saved.
-bool SpliceGroup(const TileGroup& group, bool deleteSources);
+// storage. Every step works in the directory the walk listed (dirId), under its lock; the tiles
+// are opened once, and what is deleted is exactly what was decoded. What is left of a group whose
+// deletion was cut short counts as saved (its deletion is finished with deleteSources). Prints
+// exactly one outcome line; true when the mosaic is saved.
+bool SpliceGroup(const TileGroup& group, const DirId& dirId, bool deleteSources);
 
 }  // namespace tessaro

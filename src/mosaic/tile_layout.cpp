@@ -114,7 +114,7 @@ std::variant<TileLayout, std::string> CheckTileSizes(const std::vector<TileSize>
     return layout;
 }
 
-std::optional<TileLayout> PlanLayout(const TileGroup& group) {
+std::optional<TileLayout> PlanLayout(const TileGroup& group, const std::vector<UniqueFd>& opened) {
     const std::size_t count = group.size();
     if (count != 2 && count != 4 && count != 6) {
         PrintText(TileCountMessage(count));
@@ -122,10 +122,11 @@ std::optional<TileLayout> PlanLayout(const TileGroup& group) {
     }
     std::vector<TileSize> sizes;
     sizes.reserve(count);
-    for (const std::string& path : group) {
-        std::optional<TileSize> size = TIFFWH(path);
+    for (std::size_t i = 0; i < count; ++i) {
+        std::optional<TileSize> size;
+        if (opened[i]) size = TIFFWH(opened[i].get());
         if (!size) {
-            PrintWithPath("拼接失败! 无法读取tif文件: ", path, "\n");
+            PrintWithPath("拼接失败! 无法读取tif文件: ", group[i], "\n");
             return std::nullopt;
         }
         sizes.push_back(*size);

@@ -9,6 +9,7 @@
 #include <variant>
 #include <vector>
 
+#include "os/unique_fd.h"
 #include "scan/tile_scan.h"
 #include "tiff/tiff_reader.h"
 
@@ -43,8 +44,10 @@ TilePlacement PlaceTile(const TileLayout& layout, int32_t tile);
 // above 2^31 - 1 bytes).
 std::variant<TileLayout, std::string> CheckTileSizes(const std::vector<TileSize>& sizes);
 
-// Counts, measures and checks a group's tiles. On failure it has printed the one line that
-// explains it: the tile count, the first tile that cannot be read, or the check above.
-std::optional<TileLayout> PlanLayout(const TileGroup& group);
+// Counts, measures and checks a group's tiles, measured through `opened` (the group's tiles in the
+// same order, open for reading; an empty descriptor is a tile that could not be opened). On
+// failure it has printed the one line that explains it: the tile count, the first tile that
+// cannot be read, or the check above.
+std::optional<TileLayout> PlanLayout(const TileGroup& group, const std::vector<UniqueFd>& opened);
 
 }  // namespace tessaro

@@ -1,31 +1,68 @@
-// Deleting a saved group's tiles so that a deletion cut short is finished later, never mistaken
-// for a new group.
+// Deleting a saved group's tiles so that no tile is ever lost: not to a deletion cut short, not
+// to a file renamed into a tile's place, not to a forged record.
 //
-// Tiles go one unlink at a time, so a run killed in between, or tiles that cannot be deleted,
-// leave part of a group beside its complete mosaic. Joined again, those leftovers would make a
-// smaller mosaic replace the complete one, and the deleted tiles' pixels would be gone for good.
-// So before the first tile goes, a hidden journal beside the mosaic lists the tiles (name and
-// file identity), flushed to disk; it is removed once every tile is gone. A later run that finds
-// the journal, the mosaic and only tiles the journal lists knows the group is already saved.
+// Tiles go one at a time, so a run killed in between, or tiles that cannot be deleted, leave part
+// of a group beside its complete mosaic. Joined again, those leftovers would make a smaller mosaic
+// replace the complete one. So before the first tile goes, a journal in the directory records the
+// mosaic's identity and each tile's name and identity; it is written whole under another name,
+// flushed and switched into place, never rewritten. A later run that finds a journal it can
+// trust, the mosaic it names and only tiles it lists knows the group is already saved.
+//
+// A tile is deleted only while its name still holds the very file that was decoded: it is moved
+// to a private name, checked there, and only then unlinked; anything else is put back. Everything
+// here works inside one open directory and expects the caller to hold its lock.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
 
-#include "scan/tile_scan.h"
+#include "os/file_id.h"
 
 namespace tessaro {
 
-// The journal of the mosaic at mosaicPath: ".NAME.bmp.tessaro-journal" beside it (hidden, and
-// never named like a tile or a mosaic).
-std::string RemovalJournalPath(const std::string& mosaicPath);
+// The journal's name in the group's directory: hidden, and never named like a tile or a mosaic.
+inline constexpr char kJournalName[] = ".tessaro-journal";
 
-// True when the group is what an earlier run saved as mosaicPath and had begun to delete: the
-// mosaic and its journal exist and every tile of the group is one the journal lists.
-bool IsSavedGroup(const TileGroup& group, const std::string& mosaicPath);
+// A tile as deletion needs it: its name in the directory and the identity that name had when the
+// tile was opened for decoding.
+struct TileRecord {
+    std::string name;
+    FileId atName;
+};
 
-// Records the tiles in the journal, flushed to stable storage, then deletes them in group order.
-// A tile that cannot be deleted is skipped and the rest are still attempted; the journal is
-// removed only when every tile is gone. If the journal cannot be written, no tile is deleted.
-void DeleteTiles(const TileGroup& group, const std::string& mosaicPath);
+struct RemovalJournal {
+    FileId mosaic;
+    std::vector<TileRecord> tiles;
+    // Written by an earlier version as ".NAME.bmp.tessaro-journal": it names no mosaic identity
+    // and no change times, so only sizes and modification times are compared.
+    bool legacy = false;
+};
+
+// The directory's journal, when it can be trusted: a regular file with one link, owned by the
+// user running tessaro, opened without following a link, of a journal's size and form. Anything
+// else is ignored.
+std::optional<RemovalJournal> ReadJournal(int dirFd, const std::string& mosaicName);
+
+// True when the group is what an earlier run saved and had begun to delete: the file at
+// mosaicName is the journal's mosaic, and every tile named is one the journal lists, unchanged
+// (same device, inode, size and modification time).
+bool IsSavedGroup(int dirFd, const std::vector<std::string>& tileNames,
+                  const std::string& mosaicName, const RemovalJournal& journal);
+
+// Clears what a run killed in this directory left behind: a tile caught between its private name
+// and its deletion (deleted when it is the journal's tile, else put back), an unfinished journal
+// and the mosaic's temporary files. Only files of the user running tessaro are removed.
+void TidyDirectory(int dirFd, const std::string& mosaicName,
+                   const std::optional<RemovalJournal>& journal);
+
+// Records the tiles and the saved mosaic in a new journal, flushed to stable storage, then deletes
+// the tiles in order. A tile that cannot be deleted, or no longer is the file decoded, stays; the
+// journal is removed only when every tile is gone. If the journal cannot be written, nothing is
+// deleted.
+void DeleteTiles(int dirFd, const std::vector<TileRecord>& tiles, const FileId& mosaic);
+
+// Goes on with the deletion the journal records, without rewriting it.
+void FinishDeletion(int dirFd, const std::string& mosaicName, const RemovalJournal& journal);
 
 }  // namespace tessaro

@@ -6,11 +6,13 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <set>
 #include <utility>
 
 #include "scan/path_text.h"
-#include "scan/unique_fd.h"
+#include "os/file_id.h"
+#include "os/unique_fd.h"
 
 namespace tessaro {
 
@@ -26,75 +28,100 @@ enum class EntryKind { directory, regularFile, other };
 struct Entry {
     std::string name;
     EntryKind kind;
+    DirId id;  // for a directory: the one the entry (or the link it is) names
 };
 
-// What a path names, following links; anything but a directory or regular file is "other".
-EntryKind KindOf(const std::string& path) {
+DirId DirIdOf(const struct stat& st) {
+    return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
+// What an entry is, following a link only where MayFollowLink allows; anything but a directory
+// or regular file is "other".
+EntryKind KindOf(int dirFd, const char* name, DirId* id) {
     struct stat st;
-    if (stat(path.c_str(), &st) != 0) return EntryKind::other;
+    if (fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return EntryKind::other;
+    if (S_ISLNK(st.st_mode)) {
+        struct stat link = st;
+        if (fstatat(dirFd, name, &st, 0) != 0 || !MayFollowLink(link, st)) return EntryKind::other;
+    }
+    *id = DirIdOf(st);
     if (S_ISDIR(st.st_mode)) return EntryKind::directory;
     if (S_ISREG(st.st_mode)) return EntryKind::regularFile;
     return EntryKind::other;
 }
 
 // Opens a directory for listing; also reports its identity so it is entered only once.
-DirHandle OpenDirectory(const std::string& path, std::pair<dev_t, ino_t>& id) {
+DirHandle OpenDirectory(const std::string& path, DirId& id) {
     UniqueFd fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK));
     if (!fd) return nullptr;
     struct stat st;
-    if (fstat(fd.get(), &st) != 0) return nullptr;
-    id = {st.st_dev, st.st_ino};
+    if (fstat(fd.get(), &st) != 0 || IsKernelFileSystem(fd.get())) return nullptr;
+    id = DirIdOf(st);
     DirHandle dir(fdopendir(fd.get()));
     if (dir) fd.release();  // the DIR owns the descriptor now
     return dir;
 }
 
 // The entries of one directory that matter to the walk, sorted by name as bytes. The entry
-// type from readdir saves a stat for plain files and directories; links and file systems that
-// report no type are resolved with stat.
-std::vector<Entry> ListDirectory(DIR* dir, const std::string& path, const std::string& suffix) {
+// type from readdir saves a stat for plain files; directories are looked at to learn their
+// identity, links and file systems that report no type to learn what they are.
+std::vector<Entry> ListDirectory(DIR* dir, const std::string& suffix) {
     std::vector<Entry> entries;
+    const int dirFd = dirfd(dir);
     while (const dirent* item = readdir(dir)) {
         std::string name = item->d_name;
         if (name == "." || name == "..") continue;
-        EntryKind kind;
+        EntryKind kind = EntryKind::other;
+        DirId id;
         switch (item->d_type) {
-            case DT_DIR: kind = EntryKind::directory; break;
             case DT_REG: kind = EntryKind::regularFile; break;
+            case DT_DIR:
             case DT_LNK:
-            case DT_UNKNOWN: kind = KindOf(JoinPath(path, name)); break;
-            default: kind = EntryKind::other; break;
+            case DT_UNKNOWN: kind = KindOf(dirFd, item->d_name, &id); break;
+            default: break;
         }
         if (kind == EntryKind::regularFile && !EndsWithNoCase(name, suffix)) continue;
         if (kind == EntryKind::other) continue;
-        entries.push_back({std::move(name), kind});
+        entries.push_back({std::move(name), kind, id});
     }
     std::sort(entries.begin(), entries.end(),
               [](const Entry& a, const Entry& b) { return a.name < b.name; });
     return entries;
 }
 
+// A directory still to walk, and the identity its entry had when its parent was listed.
+struct Pending {
+    std::string path;
+    std::optional<DirId> expected;  // none for the root
+};
+
 }  // namespace
 
-std::size_t FindTifFiles(const std::string& dir, const std::string& suffix, TileList& list) {
+std::size_t FindTifFiles(const std::string& dir, const std::string& suffix, TileList& list,
+                         ScannedDirs* dirs) {
     if (dir.empty()) return list.size();
-    std::set<std::pair<dev_t, ino_t>> entered;
+    std::set<DirId> entered;
     // Directories still to walk; the top is walked next. A directory's subdirectories are
     // pushed in reverse order, so they come off the stack in byte order, each one's whole
     // subtree before its next sibling, as a recursive walk would.
-    std::vector<std::string> pending{dir};
+    std::vector<Pending> pending{{dir, std::nullopt}};
     while (!pending.empty()) {
-        std::string path = std::move(pending.back());
+        Pending next = std::move(pending.back());
         pending.pop_back();
-        std::pair<dev_t, ino_t> id;
-        DirHandle handle = OpenDirectory(path, id);
-        if (!handle || !entered.insert(id).second) continue;
-        std::vector<Entry> entries = ListDirectory(handle.get(), path, suffix);
+        DirId id;
+        DirHandle handle = OpenDirectory(next.path, id);
+        // A directory swapped for another since its parent was listed is not walked.
+        if (!handle || (next.expected && *next.expected != id) || !entered.insert(id).second)
+            continue;
+        std::vector<Entry> entries = ListDirectory(handle.get(), suffix);
         handle.reset();
+        const std::size_t before = list.size();
         for (const Entry& entry : entries)
-            if (entry.kind == EntryKind::regularFile) list.push_back(JoinPath(path, entry.name));
+            if (entry.kind == EntryKind::regularFile) list.push_back(JoinPath(next.path, entry.name));
+        if (dirs && list.size() > before) (*dirs)[next.path] = id;
         for (auto it = entries.rbegin(); it != entries.rend(); ++it)
-            if (it->kind == EntryKind::directory) pending.push_back(JoinPath(path, it->name));
+            if (it->kind == EntryKind::directory)
+                pending.push_back({JoinPath(next.path, it->name), it->id});
     }
     return list.size();
 }

@@ -1,8 +1,11 @@
 // The tile scan: collects every file below a directory whose name ends in a given suffix.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
+
+#include "os/file_id.h"
 
 namespace tessaro {
 
@@ -11,14 +14,24 @@ using TileList = std::vector<std::string>;
 // The tiles of one directory, in byte order.
 using TileGroup = std::vector<std::string>;
 
+// The directories that hold tiles, by their path text, with the identity each had when it was
+// listed: what the run later acts in must be that very directory.
+using ScannedDirs = std::map<std::string, DirId>;
+
 // Appends to list the path of every regular file (or link to one) below dir whose name ends in
 // suffix under ASCII case folding, and returns the list's length afterwards.
 //
-// Paths are dir + "/" + name at each level, as text. Links to directories are followed, but no
-// directory (device and inode) is entered twice, so link loops end; each directory's entries are
-// visited in byte order, depth first, so a directory reachable by two paths is always collected
-// under the first of them. FIFOs, sockets, devices, broken links and unreadable directories are
-// skipped silently. An empty dir collects nothing. The walk is iterative: depth costs no stack.
-std::size_t FindTifFiles(const std::string& dir, const std::string& suffix, TileList& list);
+// Paths are dir + "/" + name at each level, as text. A link, to a directory or to a file, is
+// followed only when the link belongs to the user running tessaro or to the owner of what it
+// names (see MayFollowLink); other links are skipped like broken ones. No directory (device and
+// inode) is entered twice, so link loops end; each directory's entries are visited in byte
+// order, depth first, so a directory reachable by two paths is always collected under the first
+// of them. A directory that is no longer the one its parent listed when the walk reaches it, and
+// proc and sysfs file systems (even as dir itself), are not walked. FIFOs, sockets, devices,
+// broken links and unreadable directories are skipped silently. An empty dir collects nothing.
+// The walk is iterative: depth costs no stack. When dirs is given, it receives the identity of
+// every directory that holds collected files.
+std::size_t FindTifFiles(const std::string& dir, const std::string& suffix, TileList& list,
+                         ScannedDirs* dirs = nullptr);
 
 }  // namespace tessaro

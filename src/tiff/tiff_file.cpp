@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "scan/unique_fd.h"
+#include "os/unique_fd.h"
 
 namespace tessaro::tiff_detail {
 namespace {
@@ -51,8 +51,10 @@ bool TiffFile::Open(int callerFd, const std::string& name) {
 
     struct stat st {};
     if (::fstat(callerFd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    // A duplicate shares the caller's file offset; libtiff reads the header from wherever that
+    // is, so it starts at the beginning (the descriptor serves one reader at a time).
     UniqueFd fd(::fcntl(callerFd, F_DUPFD_CLOEXEC, 0));
-    if (!fd) return false;
+    if (!fd || ::lseek(fd.get(), 0, SEEK_SET) != 0) return false;
 
     std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
     if (!options) return false;

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "scan/unique_fd.h"
+#include "os/unique_fd.h"
 
 namespace tessaro::testing {
 

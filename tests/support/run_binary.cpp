@@ -76,6 +76,7 @@ constexpr int kWrappedTimeoutFactor = 20;
     for (std::string& arg : argsCopy) argv.push_back(arg.data());
     argv.push_back(nullptr);
     std::vector<std::string> envCopy = options.env;
+    if (!options.pauseAt.empty()) envCopy.push_back("TESSARO_TEST_PAUSE=" + options.pauseAt);
     // Sanitizer settings reach the child, so that a finding there fails the test too.
     for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
         if (const char* value = getenv(name)) envCopy.push_back(std::string(name) + "=" + value);
@@ -114,7 +115,21 @@ RunResult RunTessaro(const std::vector<std::string>& args, const RunOptions& opt
     pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
     int open = 2;
+    int status = 0;
+    bool reaped = false;
+    int stops = 0;
     while (open > 0) {
+        if (!options.pauseAt.empty() && !reaped) {
+            // Stops are seen by polling: a held binary writes nothing that would wake the poll.
+            const pid_t seen = waitpid(pid, &status, WUNTRACED | WNOHANG);
+            if (seen == pid && WIFSTOPPED(status)) {
+                const int signal = options.onPause ? options.onPause(++stops) : SIGCONT;
+                if (signal != SIGCONT) kill(pid, signal);
+                kill(pid, SIGCONT);
+                continue;
+            }
+            reaped = seen == pid;
+        }
         const auto now = std::chrono::steady_clock::now();
         if (now >= deadline) {
             result.timedOut = true;
@@ -129,8 +144,9 @@ RunResult RunTessaro(const std::vector<std::string>& args, const RunOptions& opt
         }
         const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(
             (killPending ? std::min(deadline, killAt) : deadline) - now);
-        const timespec pause{static_cast<time_t>(wait.count() / 1000000000),
-                             static_cast<long>(wait.count() % 1000000000)};
+        timespec pause{static_cast<time_t>(wait.count() / 1000000000),
+                       static_cast<long>(wait.count() % 1000000000)};
+        if (!options.pauseAt.empty() && !reaped) pause = {0, 2000000};
         if (ppoll(fds, 2, &pause, nullptr) <= 0) continue;
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
@@ -148,8 +164,7 @@ RunResult RunTessaro(const std::vector<std::string>& args, const RunOptions& opt
     for (pollfd& fd : fds)
         if (fd.fd >= 0) close(fd.fd);
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    int status = 0;
-    waitpid(pid, &status, 0);
+    if (!reaped) waitpid(pid, &status, 0);
     if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
     return result;

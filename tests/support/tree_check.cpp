@@ -12,7 +12,7 @@
 #include <algorithm>
 
 #include "run_binary.h"
-#include "scan/unique_fd.h"
+#include "os/unique_fd.h"
 
 extern char** environ;
 

@@ -1,0 +1,85 @@
+#include "os/pinned_dir.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace tessaro {
+
+UniqueFd OpenPinnedDir(const std::string& path, const DirId& expected) {
+    UniqueFd fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC));
+    struct stat st;
+    if (!fd || fstat(fd.get(), &st) != 0) return UniqueFd();
+    if (DirId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)} != expected)
+        return UniqueFd();
+    return fd;
+}
+
+DirLock::DirLock(int dirFd) : fd_(dirFd), locked_(false) {
+    int result;
+    do {
+        result = flock(fd_, LOCK_EX);
+    } while (result != 0 && errno == EINTR);
+    locked_ = result == 0;
+}
+
+DirLock::~DirLock() {
+    if (locked_) flock(fd_, LOCK_UN);
+}
+
+std::optional<struct stat> StatEntry(int dirFd, const std::string& name) {
+    struct stat st;
+    if (fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
+    return st;
+}
+
+std::optional<OpenedTile> OpenTileAt(int dirFd, const std::string& name) {
+    constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    OpenedTile tile;
+    tile.fd = UniqueFd(openat(dirFd, name.c_str(), kFlags | O_NOFOLLOW));
+    struct stat target;
+    if (tile.fd) {
+        if (fstat(tile.fd.get(), &target) != 0 || !S_ISREG(target.st_mode)) return std::nullopt;
+        tile.atName = FileIdOf(target);
+        return tile;
+    }
+    if (errno != ELOOP) return std::nullopt;
+    // A link: its owner, taken after the open, must be allowed to reach what was opened. Whoever
+    // swaps links under the name can only swap in links of their own, so what the descriptor
+    // holds is always something the link's owner may reach.
+    tile.fd = UniqueFd(openat(dirFd, name.c_str(), kFlags));
+    if (!tile.fd || fstat(tile.fd.get(), &target) != 0 || !S_ISREG(target.st_mode))
+        return std::nullopt;
+    const std::optional<struct stat> link = StatEntry(dirFd, name);
+    if (!link || !S_ISLNK(link->st_mode) || !MayFollowLink(*link, target)) return std::nullopt;
+    tile.atName = FileIdOf(*link);
+    return tile;
+}
+
+bool LinkUnnamedFile(int fd, int dirFd, const std::string& name, bool tryByDescriptor) {
+    if (tryByDescriptor && linkat(fd, "", dirFd, name.c_str(), AT_EMPTY_PATH) == 0) return true;
+    if (tryByDescriptor && errno == EEXIST) return false;
+    const std::string procPath = "/proc/self/fd/" + std::to_string(fd);
+    return linkat(AT_FDCWD, procPath.c_str(), dirFd, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
+DeferredSignals::DeferredSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, signal);
+    pthread_sigmask(SIG_BLOCK, &set, &old_);
+}
+
+DeferredSignals::~DeferredSignals() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
+
+void PauseForTest(const char* step) {
+    static const char* const wanted = std::getenv("TESSARO_TEST_PAUSE");
+    if (wanted != nullptr && std::strcmp(wanted, step) == 0) raise(SIGSTOP);
+}
+
+}  // namespace tessaro

@@ -1,0 +1,77 @@
+#include "decoder/confine.h"
+
+#include <sched.h>
+#include <seccomp.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <memory>
+
+namespace tessaro {
+
+namespace {
+
+// What decoding needs: reading the tiles and writing the mosaic through descriptors it was
+// given, talking to its parent over the socket it was given, memory, threads, time, and ending.
+constexpr const char* kAllowed[] = {
+    "read", "readv", "pread64", "write", "writev", "pwrite64", "lseek", "close", "fstat",
+    "newfstatat", "statx", "fcntl", "recvmsg", "sendmsg", "recvfrom", "sendto",
+    "brk", "mmap", "munmap", "mremap", "mprotect", "madvise",
+    "futex", "set_robust_list", "rseq", "set_tid_address",
+    "rt_sigprocmask", "rt_sigaction", "rt_sigreturn", "sigaltstack",
+    "gettid", "getpid", "sched_yield", "sched_getaffinity", "getrandom",
+    "clock_gettime", "clock_nanosleep", "nanosleep", "gettimeofday",
+    "exit", "exit_group",
+};
+
+struct FilterFree {
+    void operator()(void* filter) const { seccomp_release(static_cast<scmp_filter_ctx>(filter)); }
+};
+
+bool SetLimit(int resource, uint64_t value) {
+    const rlimit limit{static_cast<rlim_t>(value), static_cast<rlim_t>(value)};
+    return setrlimit(resource, &limit) == 0;
+}
+
+}  // namespace
+
+DecoderLimits LimitsForPixels(uint64_t pixels) {
+    return {(uint64_t{1} << 30) + 8 * pixels, 60 + pixels / 4000000};
+}
+
+bool ConfineDecoder(const DecoderLimits& limits) {
+    // The child dies with its parent, and leaves nothing to read about it in a core file.
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || prctl(PR_SET_DUMPABLE, 0) != 0) return false;
+    if (!SetLimit(RLIMIT_CORE, 0)) return false;
+#ifndef TESSARO_SANITIZED  // AddressSanitizer reserves terabytes of address space up front
+    if (limits.addressSpaceBytes > 0 && !SetLimit(RLIMIT_AS, limits.addressSpaceBytes)) return false;
+#endif
+    if (limits.cpuSeconds > 0 && !SetLimit(RLIMIT_CPU, limits.cpuSeconds)) return false;
+
+    std::unique_ptr<void, FilterFree> filter(seccomp_init(SCMP_ACT_KILL_PROCESS));
+    if (!filter) return false;
+    scmp_filter_ctx ctx = filter.get();
+    for (const char* name : kAllowed) {
+        const int call = seccomp_syscall_resolve_name(name);
+        if (call != __NR_SCMP_ERROR && seccomp_rule_add(ctx, SCMP_ACT_ALLOW, call, 0) != 0)
+            return false;
+    }
+    // Threads, but no new processes: clone only with CLONE_THREAD, and clone3 (whose flags a
+    // filter cannot see) answers ENOSYS, on which the C library falls back to clone.
+    if (seccomp_rule_add(ctx, SCMP_ACT_ALLOW, SCMP_SYS(clone), 1,
+                         SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD)) != 0 ||
+        seccomp_rule_add(ctx, SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(clone3), 0) != 0)
+        return false;
+    // abort() signals the process itself, and only that is allowed.
+    const auto self = static_cast<scmp_datum_t>(getpid());
+    if (seccomp_rule_add(ctx, SCMP_ACT_ALLOW, SCMP_SYS(tgkill), 1, SCMP_A0(SCMP_CMP_EQ, self)) != 0 ||
+        seccomp_rule_add(ctx, SCMP_ACT_ALLOW, SCMP_SYS(kill), 1, SCMP_A0(SCMP_CMP_EQ, self)) != 0)
+        return false;
+    // seccomp_load sets no_new_privs itself.
+    return seccomp_load(ctx) == 0;
+}
+
+}  // namespace tessaro

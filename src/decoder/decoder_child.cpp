@@ -1,0 +1,226 @@
+#include "decoder/decoder_child.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string_view>
+
+#include "tiff/tiff_reader.h"
+
+namespace tessaro {
+
+namespace {
+
+enum class Op : uint32_t { measure, fill };
+
+struct Request {
+    Op op;
+    uint32_t index;
+    TileLayout layout;
+};
+
+struct Reply {
+    uint32_t ok;
+    TileSize size;
+    FillOutcome outcome;
+};
+
+bool SendMessage(int socket, const void* data, std::size_t size, int passFd) {
+    iovec io{const_cast<void*>(data), size};
+    msghdr message{};
+    message.msg_iov = &io;
+    message.msg_iovlen = 1;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    if (passFd >= 0) {
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        cmsghdr* header = CMSG_FIRSTHDR(&message);
+        header->cmsg_level = SOL_SOCKET;
+        header->cmsg_type = SCM_RIGHTS;
+        header->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(header), &passFd, sizeof(int));
+    }
+    ssize_t sent;
+    do {
+        sent = sendmsg(socket, &message, MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    return sent == static_cast<ssize_t>(size);
+}
+
+// Receives one message of exactly `size` bytes, and the descriptor passed with it if any.
+bool ReceiveMessage(int socket, void* data, std::size_t size, UniqueFd* passed) {
+    iovec io{data, size};
+    msghdr message{};
+    message.msg_iov = &io;
+    message.msg_iovlen = 1;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    ssize_t got;
+    do {
+        got = recvmsg(socket, &message, MSG_CMSG_CLOEXEC);
+    } while (got < 0 && errno == EINTR);
+    for (cmsghdr* header = CMSG_FIRSTHDR(&message); header; header = CMSG_NXTHDR(&message, header))
+        if (header->cmsg_level == SOL_SOCKET && header->cmsg_type == SCM_RIGHTS) {
+            int fd;
+            std::memcpy(&fd, CMSG_DATA(header), sizeof fd);
+            UniqueFd owned(fd);
+            if (passed) *passed = std::move(owned);
+        }
+    return got == static_cast<ssize_t>(size);
+}
+
+// For the tests: TESSARO_TEST_DECODER makes the confined child crash, abort, spin or exhaust its
+// memory at its first request, to show that only its group pays.
+void MisbehaveForTest() {
+    const char* how = std::getenv("TESSARO_TEST_DECODER");
+    if (how == nullptr) return;
+    const std::string_view mode = how;
+    if (mode == "crash") std::raise(SIGSEGV);
+    if (mode == "abort") std::abort();
+    if (mode == "spin") {
+        const rlimit second{1, 1};
+        setrlimit(RLIMIT_CPU, &second);
+        std::atomic<uint64_t> spins{0};
+        for (;;) spins.fetch_add(1, std::memory_order_relaxed);
+    }
+    if (mode == "hog") {
+        for (std::size_t size = std::size_t{1} << 30;; size *= 2) {
+            char* block = new char[size];  // ends with std::bad_alloc, and so abort()
+            std::memset(block, 1, size);
+        }
+    }
+}
+
+[[noreturn]] void Serve(int channel, std::vector<UniqueFd> tiles, const DecoderLimits& limits) {
+    if (!ConfineDecoder(limits)) _exit(3);
+    for (bool first = true;; first = false) {
+        Request request{};
+        UniqueFd canvasFd;
+        if (!ReceiveMessage(channel, &request, sizeof request, &canvasFd)) _exit(0);  // parent done
+        if (first) MisbehaveForTest();
+        Reply reply{};
+        if (request.op == Op::measure && request.index < tiles.size()) {
+            const std::optional<TileSize> size = TIFFWH(tiles[request.index].get());
+            reply.ok = size.has_value();
+            if (size) reply.size = *size;
+        } else if (request.op == Op::fill && canvasFd) {
+            BmpFile canvas;
+            canvas.fd = std::move(canvasFd);
+            canvas.width = request.layout.canvasWidth;
+            canvas.height = request.layout.canvasHeight;
+            reply.outcome = FillCanvas(tiles, request.layout, canvas);
+            reply.ok = 1;
+        }
+        if (!SendMessage(channel, &reply, sizeof reply, -1)) _exit(0);
+    }
+}
+
+// In the new child: keeps only the descriptors it needs, moved to fresh numbers, and closes every
+// other one it inherited (the parent's other groups, its directories, the console's pipes stay
+// reachable otherwise).
+std::vector<UniqueFd> KeepOnly(const std::vector<UniqueFd>& tiles, int* channel) {
+    int top = *channel;
+    for (const UniqueFd& tile : tiles) top = std::max(top, tile.get());
+    const int base = top + 1;
+    const int count = static_cast<int>(tiles.size());
+    std::vector<UniqueFd> kept;
+    for (int i = 0; i < count; ++i)
+        kept.emplace_back(tiles[i] ? dup2(tiles[i].get(), base + i) : -1);
+    *channel = dup2(*channel, base + count);
+#ifdef TESSARO_SANITIZED
+    constexpr unsigned kFirstClosed = 3;  // a sanitizer's report still reaches standard error
+#else
+    constexpr unsigned kFirstClosed = 0;
+#endif
+    close_range(kFirstClosed, static_cast<unsigned>(base - 1), 0);
+    close_range(static_cast<unsigned>(base + count + 1), ~0u, 0);
+    return kept;
+}
+
+}  // namespace
+
+std::optional<DecoderChild> DecoderChild::Start(const std::vector<UniqueFd>& tiles,
+                                                const DecoderLimits& limits) {
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) return std::nullopt;
+    UniqueFd parentEnd(ends[0]);
+    UniqueFd childEnd(ends[1]);
+    const pid_t pid = fork();
+    if (pid < 0) return std::nullopt;
+    if (pid == 0) {
+        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(signal, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        pthread_sigmask(SIG_SETMASK, &none, nullptr);
+        int channel = childEnd.release();
+        parentEnd.release();  // closed below with everything else
+        std::vector<UniqueFd> kept = KeepOnly(tiles, &channel);
+        Serve(channel, std::move(kept), limits);
+    }
+    // A decoder gets twice its processor time in wall time (it shares the machine), plus slack.
+    return DecoderChild(pid, std::move(parentEnd), 2 * limits.cpuSeconds + 30);
+}
+
+DecoderChild::DecoderChild(DecoderChild&& other) noexcept
+    : pid_(std::exchange(other.pid_, -1)),
+      channel_(std::move(other.channel_)),
+      timeoutSeconds_(other.timeoutSeconds_) {}
+
+DecoderChild::~DecoderChild() {
+    if (pid_ <= 0) return;
+    channel_.reset();  // a child waiting for a request ends by itself
+    int status;
+    if (waitpid(pid_, &status, WNOHANG) == 0) {
+        // Give it a moment to see the closed socket, then end it.
+        pollfd none{-1, 0, 0};
+        for (int i = 0; i < 100 && waitpid(pid_, &status, WNOHANG) == 0; ++i) poll(&none, 0, 1);
+        kill(pid_, SIGKILL);
+        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+}
+
+bool DecoderChild::Ask(const void* request, std::size_t size, int passFd, void* reply,
+                       std::size_t replySize) {
+    if (!channel_ || !SendMessage(channel_.get(), request, size, passFd)) return false;
+    pollfd wait{channel_.get(), POLLIN, 0};
+    int ready;
+    do {
+        ready = poll(&wait, 1, static_cast<int>(std::min<uint64_t>(timeoutSeconds_ * 1000, INT32_MAX)));
+    } while (ready < 0 && errno == EINTR);
+    if (ready <= 0 || !ReceiveMessage(channel_.get(), reply, replySize, nullptr)) {
+        kill(pid_, SIGKILL);  // died, or hung past its time: it serves no more requests
+        channel_.reset();
+        return false;
+    }
+    return true;
+}
+
+std::optional<TileSize> DecoderChild::Measure(std::size_t index) {
+    const Request request{Op::measure, static_cast<uint32_t>(index), {}};
+    Reply reply{};
+    if (!Ask(&request, sizeof request, -1, &reply, sizeof reply) || !reply.ok) return std::nullopt;
+    return reply.size;
+}
+
+FillOutcome DecoderChild::Fill(const TileLayout& layout, const BmpFile& canvas) {
+    const Request request{Op::fill, 0, layout};
+    Reply reply{};
+    if (!Ask(&request, sizeof request, canvas.fd.get(), &reply, sizeof reply) || !reply.ok)
+        return FillOutcome::readFailed;
+    return reply.outcome;
+}
+
+}  // namespace tessaro

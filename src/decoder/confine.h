@@ -19,9 +19,16 @@ struct DecoderLimits {
 // runaway decoder.
 DecoderLimits LimitsForPixels(uint64_t pixels);
 
-// Applies the limits and the system-call filter to the calling process (all its threads must be
-// created after this). False when the filter cannot be installed; the caller must then not
-// decode.
+// While tiles are only measured: no size is known yet, and measuring needs little.
+inline constexpr DecoderLimits kMeasuringLimits{uint64_t{1} << 30, 60};
+
+// Applies the limits (as soft limits, which the parent may raise with prlimit up to the hard ones
+// inherited; the filter keeps the child itself from changing them) and the system-call filter to
+// the calling process (all its threads must be created after this). False when the filter cannot
+// be installed; the caller must then not decode.
 bool ConfineDecoder(const DecoderLimits& limits);
+
+// Sets the soft limits of a confined child from its parent.
+bool SetDecoderLimits(int pid, const DecoderLimits& limits);
 
 }  // namespace tessaro

@@ -215,7 +215,10 @@ std::optional<TileSize> DecoderChild::Measure(std::size_t index) {
     return reply.size;
 }
 
-FillOutcome DecoderChild::Fill(const TileLayout& layout, const BmpFile& canvas) {
+FillOutcome DecoderChild::Fill(const TileLayout& layout, const BmpFile& canvas,
+                               const DecoderLimits& limits) {
+    SetDecoderLimits(pid_, limits);  // else it keeps the measuring limits
+    timeoutSeconds_ = 2 * limits.cpuSeconds + 30;
     const Request request{Op::fill, 0, layout};
     Reply reply{};
     if (!Ask(&request, sizeof request, canvas.fd.get(), &reply, sizeof reply) || !reply.ok)

@@ -31,9 +31,9 @@ public:
     // Measures tile `index`; empty when it cannot be measured, or the child died or hung.
     std::optional<TileSize> Measure(std::size_t index);
 
-    // Has the child decode every tile into the canvas (through a duplicate of canvas.fd). A child
-    // that died or hung is a read failure.
-    FillOutcome Fill(const TileLayout& layout, const BmpFile& canvas);
+    // Has the child decode every tile into the canvas (through a duplicate of canvas.fd), under
+    // `limits`. A child that died or hung is a read failure.
+    FillOutcome Fill(const TileLayout& layout, const BmpFile& canvas, const DecoderLimits& limits);
 
     DecoderChild(DecoderChild&& other) noexcept;
     DecoderChild& operator=(DecoderChild&&) = delete;

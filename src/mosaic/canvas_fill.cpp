@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/console.h"
 #include "mosaic/band_handoff.h"
 #include "tiff/pixel_buffer.h"
 
@@ -154,10 +153,7 @@ FillOutcome FillCanvas(const std::vector<UniqueFd>& tiles, const TileLayout& lay
     for (int32_t tile = 0; tile < rows; ++tile) {
         const PairOutcome outcome = FillTilePair(writer, tiles[tile].get(), PlaceTile(layout, tile),
                                                  tiles[tile + rows].get(), PlaceTile(layout, tile + rows));
-        if (outcome.readFailed) {
-            PrintText("拼接失败! 读取tif文件时,内存申请失败!\n");
-            return FillOutcome::readFailed;
-        }
+        if (outcome.readFailed) return FillOutcome::readFailed;
         if (outcome.writeFailed) return FillOutcome::writeFailed;
     }
     return FillOutcome::filled;

@@ -12,11 +12,11 @@ namespace tessaro {
 
 enum class FillOutcome {
     filled,
-    readFailed,  // a tile could not be decoded; its message has been printed
+    readFailed,  // a tile could not be decoded
     writeFailed  // writing into the file failed; nothing printed (the caller reports the save)
 };
 
-// `tiles` are the group's tiles, open for reading, in group order.
+// `tiles` are the group's tiles, open for reading, in group order. Prints nothing.
 FillOutcome FillCanvas(const std::vector<UniqueFd>& tiles, const TileLayout& layout, BmpFile& canvas);
 
 }  // namespace tessaro

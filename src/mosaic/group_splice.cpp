@@ -6,6 +6,7 @@
 
 #include "app/console.h"
 #include "bmp/bmp_file.h"
+#include "decoder/decoder_child.h"
 #include "mosaic/canvas_fill.h"
 #include "mosaic/tile_layout.h"
 #include "mosaic/tile_removal.h"
@@ -38,6 +39,11 @@ bool Succeeded() {
 
 bool Unreadable(const std::string& tile) {
     PrintWithPath("拼接失败! 无法读取tif文件: ", tile, "\n");
+    return false;
+}
+
+bool ReadFailed() {
+    PrintText("拼接失败! 读取tif文件时,内存申请失败!\n");
     return false;
 }
 
@@ -91,18 +97,25 @@ bool SpliceGroup(const TileGroup& group, const DirId& dirId, bool deleteSources)
         records.push_back({name, opened ? opened->atName : FileId{}});
         tiles.push_back(opened ? std::move(opened->fd) : UniqueFd());
     }
-    std::optional<TileLayout> layout = PlanLayout(group, tiles);
+    // Every byte of the tiles is parsed in a confined child process, never here.
+    const bool joinable = group.size() == 2 || group.size() == 4 || group.size() == 6;
+    std::optional<DecoderChild> decoder =
+        joinable ? DecoderChild::Start(tiles, kMeasuringLimits) : std::nullopt;
+    std::optional<TileLayout> layout = PlanLayout(group, [&](std::size_t i) {
+        return decoder && tiles[i] ? decoder->Measure(i) : std::nullopt;
+    });
     if (!layout) return false;
     PauseForTest("measured");
     if (!outputPath) return SaveFailed();
     std::optional<BmpFile> canvas =
         CreateBmp24At(dir.get(), mosaicName, layout->canvasWidth, layout->canvasHeight);
     if (!canvas) return SaveFailed();
-    switch (FillCanvas(tiles, *layout, *canvas)) {
+    switch (decoder->Fill(*layout, *canvas, LimitsForPixels(PixelCount(*layout)))) {
         case FillOutcome::filled: break;
-        case FillOutcome::readFailed: return false;
+        case FillOutcome::readFailed: return ReadFailed();
         case FillOutcome::writeFailed: return SaveFailed();
     }
+    decoder.reset();
     // The switch into place and the deletions are not cut short by an interrupt.
     const DeferredSignals deferred;
     // With deletion ahead, the mosaic must be on stable storage before the first tile goes.

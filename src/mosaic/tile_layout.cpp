@@ -114,7 +114,7 @@ std::variant<TileLayout, std::string> CheckTileSizes(const std::vector<TileSize>
     return layout;
 }
 
-std::optional<TileLayout> PlanLayout(const TileGroup& group, const std::vector<UniqueFd>& opened) {
+std::optional<TileLayout> PlanLayout(const TileGroup& group, const TileMeasurer& measure) {
     const std::size_t count = group.size();
     if (count != 2 && count != 4 && count != 6) {
         PrintText(TileCountMessage(count));
@@ -123,8 +123,7 @@ std::optional<TileLayout> PlanLayout(const TileGroup& group, const std::vector<U
     std::vector<TileSize> sizes;
     sizes.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
-        std::optional<TileSize> size;
-        if (opened[i]) size = TIFFWH(opened[i].get());
+        const std::optional<TileSize> size = measure(i);
         if (!size) {
             PrintWithPath("拼接失败! 无法读取tif文件: ", group[i], "\n");
             return std::nullopt;

@@ -4,12 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <variant>
 #include <vector>
 
-#include "os/unique_fd.h"
 #include "scan/tile_scan.h"
 #include "tiff/tiff_reader.h"
 
@@ -38,16 +38,23 @@ struct TilePlacement {
 
 TilePlacement PlaceTile(const TileLayout& layout, int32_t tile);
 
+// The mosaic's pixels: canvasWidth x canvasHeight.
+inline uint64_t PixelCount(const TileLayout& layout) {
+    return static_cast<uint64_t>(layout.canvasWidth) * static_cast<uint64_t>(layout.canvasHeight);
+}
+
 // The layout for measured tile sizes (group order; 2, 4 or 6 of them), or the one failure line
 // that explains why they do not fit: the first failing width or height check, or, once every
 // check passes, a mosaic too large for a bitmap file (a side above 2^31 - 1 pixels, or a file
 // above 2^31 - 1 bytes).
 std::variant<TileLayout, std::string> CheckTileSizes(const std::vector<TileSize>& sizes);
 
-// Counts, measures and checks a group's tiles, measured through `opened` (the group's tiles in the
-// same order, open for reading; an empty descriptor is a tile that could not be opened). On
-// failure it has printed the one line that explains it: the tile count, the first tile that
-// cannot be read, or the check above.
-std::optional<TileLayout> PlanLayout(const TileGroup& group, const std::vector<UniqueFd>& opened);
+// Measures tile i of the group; empty when it cannot be read.
+using TileMeasurer = std::function<std::optional<TileSize>(std::size_t)>;
+
+// Counts, measures (in group order, up to the first tile that cannot be read) and checks a
+// group's tiles. On failure it has printed the one line that explains it: the tile count, the
+// first tile that cannot be read, or the check above.
+std::optional<TileLayout> PlanLayout(const TileGroup& group, const TileMeasurer& measure);
 
 }  // namespace tessaro

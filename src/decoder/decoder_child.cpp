@@ -2,7 +2,6 @@
 
 #include <poll.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -81,17 +80,18 @@ bool ReceiveMessage(int socket, void* data, std::size_t size, UniqueFd* passed) 
     return got == static_cast<ssize_t>(size);
 }
 
-// For the tests: TESSARO_TEST_DECODER makes the confined child crash, abort, spin or exhaust its
-// memory at its first request, to show that only its group pays.
-void MisbehaveForTest() {
+// For the tests: TESSARO_TEST_DECODER makes the confined child crash, abort, spin (under a
+// processor limit of one second) or exhaust its memory at its first request, to show that only
+// its group pays.
+std::string_view TestMisbehaviour() {
     const char* how = std::getenv("TESSARO_TEST_DECODER");
-    if (how == nullptr) return;
-    const std::string_view mode = how;
+    return how == nullptr ? std::string_view() : how;
+}
+
+void MisbehaveForTest(std::string_view mode) {
     if (mode == "crash") std::raise(SIGSEGV);
     if (mode == "abort") std::abort();
     if (mode == "spin") {
-        const rlimit second{1, 1};
-        setrlimit(RLIMIT_CPU, &second);
         std::atomic<uint64_t> spins{0};
         for (;;) spins.fetch_add(1, std::memory_order_relaxed);
     }
@@ -103,13 +103,15 @@ void MisbehaveForTest() {
     }
 }
 
-[[noreturn]] void Serve(int channel, std::vector<UniqueFd> tiles, const DecoderLimits& limits) {
+[[noreturn]] void Serve(int channel, std::vector<UniqueFd> tiles, DecoderLimits limits) {
+    const std::string_view misbehaviour = TestMisbehaviour();
+    if (misbehaviour == "spin") limits.cpuSeconds = 1;
     if (!ConfineDecoder(limits)) _exit(3);
     for (bool first = true;; first = false) {
         Request request{};
         UniqueFd canvasFd;
         if (!ReceiveMessage(channel, &request, sizeof request, &canvasFd)) _exit(0);  // parent done
-        if (first) MisbehaveForTest();
+        if (first) MisbehaveForTest(misbehaviour);
         Reply reply{};
         if (request.op == Op::measure && request.index < tiles.size()) {
             const std::optional<TileSize> size = TIFFWH(tiles[request.index].get());

@@ -546,3 +546,51 @@ TEST(HostileInput, HundredThousandEmptyFilesInOneDirectoryAreCountedNotRead) {
 
 }  // namespace
 }  // namespace tessaro
+
+namespace tessaro {
+namespace {
+
+// A 16 x 16 bilevel tile whose one JBIG strip declares a 100000 x 100000 picture: libjbig aborts
+// when it cannot have the memory for it.
+std::string JbigBombTile() {
+    std::vector<HandTiffEntry> entries = {
+        {256, 4, {16}}, {257, 4, {16}}, {258, 3, {1}}, {259, 3, {34661}}, {262, 3, {0}},
+        {273, 4, {0}},  {277, 3, {1}},  {278, 4, {16}}, {279, 4, {40}}};
+    entries[5].values[0] = HandMadeDataOffset(entries);
+    std::string header = {0, 0, 1, 0, 0, 1, static_cast<char>(0x86), static_cast<char>(0xa0),
+                          0, 1, static_cast<char>(0x86), static_cast<char>(0xa0), 0, 0, 0, 16,
+                          0, 0, 0, 0};
+    return HandMadeTiff(entries, header + std::string(20, '\0'));
+}
+
+TEST(HostileInput, ADecoderThatDiesCostsOnlyItsGroup) {
+    TempDir tmp;
+    const std::string bomb = MakeDir(tmp, "a-bomb");
+    WriteBytes(bomb + "/1.tif", JbigBombTile());
+    WriteTile(bomb + "/2.tif", PatternTile(16, 16));
+    const std::string good = MakeDir(tmp, "b-good");
+    WriteTile(good + "/1.tif", PatternTile(16, 16, 1));
+    WriteTile(good + "/2.tif", PatternTile(16, 16, 2));
+    const RunResult run = RunTessaro({tmp.path()});
+    EXPECT_EQ(run.out, ProgressLine(bomb, 1, 2) + kReadFailedLine + ProgressLine(good, 2, 2) + kSuccessLine);
+    ExpectCleanEnd(run, 1);
+    EXPECT_EQ(ListNames(bomb), (std::vector<std::string>{"1.tif", "2.tif"}));
+
+    // A decoder made to crash, abort, spin or exhaust its memory while measuring: the group gets
+    // the unreadable-tile message, keeps its tiles, and the run goes on.
+    std::vector<std::string> modes = {"crash", "abort", "spin"};
+    if (!RunsSlowed()) modes.push_back("hog");
+    for (const std::string& mode : modes) {
+        SCOPED_TRACE(mode);
+        RunOptions options;
+        options.env.push_back("TESSARO_TEST_DECODER=" + mode);
+        const RunResult contained = RunTessaro({tmp.path(), "1"}, options);
+        EXPECT_EQ(contained.out, ProgressLine(bomb, 1, 2) + UnreadableLine(bomb + "/1.tif") +
+                                     ProgressLine(good, 2, 2) + UnreadableLine(good + "/1.tif"));
+        ExpectCleanEnd(contained, 1);
+        EXPECT_EQ(ListNames(bomb), (std::vector<std::string>{"1.tif", "2.tif"}));
+    }
+}
+
+}  // namespace
+}  // namespace tessaro

@@ -182,15 +182,10 @@ DecoderChild::DecoderChild(DecoderChild&& other) noexcept
 
 DecoderChild::~DecoderChild() {
     if (pid_ <= 0) return;
-    channel_.reset();  // a child waiting for a request ends by itself
+    // Whatever it was doing, it has nothing left to give: every reply it sent was complete.
+    kill(pid_, SIGKILL);
     int status;
-    if (waitpid(pid_, &status, WNOHANG) == 0) {
-        // Give it a moment to see the closed socket, then end it.
-        pollfd none{-1, 0, 0};
-        for (int i = 0; i < 100 && waitpid(pid_, &status, WNOHANG) == 0; ++i) poll(&none, 0, 1);
-        kill(pid_, SIGKILL);
-        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-        }
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
     }
 }
 

@@ -21,9 +21,12 @@ public:
         : canvas_(canvas),
           stride_(BmpStride(layout.canvasWidth)),
           pixelBytes_(3 * static_cast<std::size_t>(layout.canvasWidth)),
-          stagingRows_(std::max<std::size_t>(1, kStagingBytes / stride_)),
+          stagingRows_(std::clamp<std::size_t>(kStagingBytes / stride_, 1, layout.canvasHeight)),
           staging_(PixelBuffer::Allocate(stagingRows_ * stride_)) {
-        if (staging_) std::memset(staging_.data(), 0, staging_.size());  // row padding stays 0
+        // Rows are copied in whole; only each row's padding must be set, and it stays 0.
+        if (staging_ && stride_ > pixelBytes_)
+            for (std::size_t row = 0; row < stagingRows_; ++row)
+                std::memset(staging_.data() + row * stride_ + pixelBytes_, 0, stride_ - pixelBytes_);
     }
 
     // One tile's band: a write per row, since the other column's rows sit between them.

@@ -2,6 +2,8 @@
 // that a tile too large for memory ends as a failed read, not as an exception.
 #pragma once
 
+#include <sys/mman.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -9,24 +11,46 @@
 
 namespace tessaro {
 
+struct PixelBufferFree {
+    std::size_t mapped;  // the mapping's length, or 0 for a malloc'ed block
+    PixelBufferFree() noexcept : mapped(0) {}
+    void operator()(uint8_t* p) const {
+        if (mapped > 0)
+            munmap(p, mapped);
+        else
+            std::free(p);
+    }
+};
+
 class PixelBuffer {
 public:
     PixelBuffer() = default;
-    // Empty (data() == nullptr) when the allocation fails.
+    // Empty (data() == nullptr) when the allocation fails. Large buffers are mapped with their
+    // pages in place: a decoding child allocates every buffer afresh, and taking a fault per
+    // page on first touch costs more than the decoding of small tiles.
     static PixelBuffer Allocate(std::size_t size) {
         PixelBuffer buffer;
         if (size == 0) return buffer;
-        buffer.bytes_.reset(static_cast<uint8_t*>(std::malloc(size)));
-        if (buffer.bytes_) buffer.size_ = size;
+        void* bytes = nullptr;
+        if (size >= kMappedBytes) {
+            bytes = mmap(nullptr, size, PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+            if (bytes == MAP_FAILED) bytes = nullptr;
+        } else {
+            bytes = std::malloc(size);
+        }
+        buffer.bytes_.reset(static_cast<uint8_t*>(bytes));
+        if (buffer.bytes_) buffer.size_ = buffer.bytes_.get_deleter().mapped = size;
+        if (size < kMappedBytes) buffer.bytes_.get_deleter().mapped = 0;
         return buffer;
     }
     uint8_t* data() { return bytes_.get(); }
     const uint8_t* data() const { return bytes_.get(); }
     std::size_t size() const { return size_; }
     explicit operator bool() const { return bytes_ != nullptr; }
-    // Keeps the first `size` bytes and hands the rest back to the allocator (a no-op when `size`
-    // is not smaller). If the allocator cannot move the block, the block stays as it is and only
-    // the reported size shrinks.
+    // Keeps the first `size` bytes and hands the rest back (a no-op when `size` is not smaller).
+    // If the allocator cannot move the block, the block stays as it is and only the reported
+    // size shrinks.
     void ShrinkTo(std::size_t size) {
         if (size >= size_) return;
         if (size == 0) {
@@ -34,18 +58,18 @@ public:
             size_ = 0;
             return;
         }
-        if (void* smaller = std::realloc(bytes_.get(), size)) {
-            static_cast<void>(bytes_.release());
-            bytes_.reset(static_cast<uint8_t*>(smaller));
+        if (bytes_.get_deleter().mapped == 0) {
+            if (void* smaller = std::realloc(bytes_.get(), size)) {
+                static_cast<void>(bytes_.release());
+                bytes_.reset(static_cast<uint8_t*>(smaller));
+            }
         }
         size_ = size;
     }
 
 private:
-    struct Free {
-        void operator()(uint8_t* p) const { std::free(p); }
-    };
-    std::unique_ptr<uint8_t[], Free> bytes_;
+    static constexpr std::size_t kMappedBytes = std::size_t{64} << 10;
+    std::unique_ptr<uint8_t[], PixelBufferFree> bytes_;
     std::size_t size_ = 0;
 };
 

@@ -6,6 +6,7 @@
 
 #include "app/batch_driver.h"
 #include "app/console.h"
+#include "os/interrupt.h"
 
 namespace tessaro {
 
@@ -45,7 +46,10 @@ int RunCommandLine(int argc, char** argv) {
         return 0;
     }
     const bool deleteSources = argc >= 3 && std::strcmp(argv[2], "1") == 0;
-    return SpliceTree(argv[1], deleteSources) ? 0 : 1;
+    CatchInterrupts();
+    const bool allSaved = SpliceTree(argv[1], deleteSources);
+    ResignalIfInterrupted();
+    return allSaved ? 0 : 1;
 }
 
 }  // namespace tessaro

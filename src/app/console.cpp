@@ -6,12 +6,14 @@
 #include <cctype>
 #include <clocale>
 #include <cstdio>
+#include <utility>
 
 namespace tessaro {
 
 namespace {
 
 ConsoleEncoding g_encoding = ConsoleEncoding::utf8;
+thread_local std::string* t_capture = nullptr;
 
 std::string NormalisedCodeset(std::string_view codeset) {
     std::string name;
@@ -67,7 +69,16 @@ void InitConsole() {
     g_encoding = EncodingForCodeset(nl_langinfo(CODESET));
 }
 
-void PrintRaw(std::string_view bytes) { std::fwrite(bytes.data(), 1, bytes.size(), stdout); }
+OutputCapture::OutputCapture(std::string* into) : previous_(std::exchange(t_capture, into)) {}
+
+OutputCapture::~OutputCapture() { t_capture = previous_; }
+
+void PrintRaw(std::string_view bytes) {
+    if (t_capture != nullptr)
+        t_capture->append(bytes);
+    else
+        std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+}
 
 void FlushOutput() { std::fflush(stdout); }
 

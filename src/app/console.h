@@ -28,6 +28,19 @@ void PrintRaw(std::string_view bytes);
 // Hands everything printed so far to the system.
 void FlushOutput();
 
+// While one lives, what the calling thread prints to standard output is appended to `into`
+// instead, to be printed later in its turn (groups joined side by side print in group order).
+class OutputCapture {
+public:
+    explicit OutputCapture(std::string* into);
+    ~OutputCapture();
+    OutputCapture(const OutputCapture&) = delete;
+    OutputCapture& operator=(const OutputCapture&) = delete;
+
+private:
+    std::string* previous_;
+};
+
 // Prints prefix (program text), then path (raw), then suffix (program text).
 void PrintWithPath(std::string_view prefix, std::string_view path, std::string_view suffix);
 

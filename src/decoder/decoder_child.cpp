@@ -15,6 +15,7 @@
 #include <new>
 #include <string_view>
 
+#include "os/interrupt.h"
 #include "tiff/tiff_reader.h"
 
 namespace tessaro {
@@ -192,13 +193,17 @@ DecoderChild::~DecoderChild() {
 bool DecoderChild::Ask(const void* request, std::size_t size, int passFd, void* reply,
                        std::size_t replySize) {
     if (!channel_ || !SendMessage(channel_.get(), request, size, passFd)) return false;
-    pollfd wait{channel_.get(), POLLIN, 0};
+    // Waits for the reply, for an interrupt (decoding is abandoned, which is always safe), or
+    // until the child's time is up.
+    pollfd wait[2] = {{channel_.get(), POLLIN, 0}, {InterruptFd(), POLLIN, 0}};
     int ready;
     do {
-        ready = poll(&wait, 1, static_cast<int>(std::min<uint64_t>(timeoutSeconds_ * 1000, INT32_MAX)));
+        ready = poll(wait, InterruptFd() >= 0 ? 2 : 1,
+                     static_cast<int>(std::min<uint64_t>(timeoutSeconds_ * 1000, INT32_MAX)));
     } while (ready < 0 && errno == EINTR);
-    if (ready <= 0 || !ReceiveMessage(channel_.get(), reply, replySize, nullptr)) {
-        kill(pid_, SIGKILL);  // died, or hung past its time: it serves no more requests
+    if (ready <= 0 || !(wait[0].revents & (POLLIN | POLLHUP)) ||
+        !ReceiveMessage(channel_.get(), reply, replySize, nullptr)) {
+        kill(pid_, SIGKILL);  // died, hung past its time, or no longer wanted
         channel_.reset();
         return false;
     }

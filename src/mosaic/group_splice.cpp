@@ -70,6 +70,7 @@ bool SpliceGroup(const TileGroup& group, const DirId& dirId, bool deleteSources)
     PauseForTest("pinned");
     // One run at a time in a directory, from its first read to its last deletion.
     const DirLock lock(dir.get());
+    if (!lock.held()) return false;  // interrupted while another run held it
     const std::optional<std::string> outputPath = MosaicPath(groupDir);
     const std::string mosaicName = outputPath ? GetLastPart(*outputPath).substr(1) : std::string();
     std::vector<std::string> names;
@@ -83,10 +84,7 @@ bool SpliceGroup(const TileGroup& group, const DirId& dirId, bool deleteSources)
     // What is left of a group whose deletion was cut short is already in its mosaic: finish the
     // deletion rather than let a smaller mosaic replace the complete one.
     if (journal && IsSavedGroup(dir.get(), names, mosaicName, *journal)) {
-        if (deleteSources) {
-            const DeferredSignals deferred;
-            FinishDeletion(dir.get(), mosaicName, *journal);
-        }
+        if (deleteSources) FinishDeletion(dir.get(), mosaicName, *journal);
         return Succeeded();
     }
 
@@ -116,8 +114,6 @@ bool SpliceGroup(const TileGroup& group, const DirId& dirId, bool deleteSources)
         case FillOutcome::writeFailed: return SaveFailed();
     }
     decoder.reset();
-    // The switch into place and the deletions are not cut short by an interrupt.
-    const DeferredSignals deferred;
     // With deletion ahead, the mosaic must be on stable storage before the first tile goes.
     if (!SaveBmp24(*canvas, deleteSources)) {
         // In place but not known to be durable (its directory could not be flushed): the

@@ -1,6 +1,7 @@
 #include "os/pinned_dir.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
 
@@ -8,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include "os/interrupt.h"
 
 namespace tessaro {
 
@@ -20,12 +23,20 @@ UniqueFd OpenPinnedDir(const std::string& path, const DirId& expected) {
     return fd;
 }
 
-DirLock::DirLock(int dirFd) : fd_(dirFd), locked_(false) {
-    int result;
-    do {
-        result = flock(fd_, LOCK_EX);
-    } while (result != 0 && errno == EINTR);
-    locked_ = result == 0;
+DirLock::DirLock(int dirFd) : fd_(dirFd) {
+    for (;;) {
+        if (flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+            locked_ = true;
+            return;
+        }
+        if (errno != EWOULDBLOCK && errno != EINTR) return;  // no locks here
+        if (InterruptSignal() != 0) {
+            interrupted_ = true;
+            return;
+        }
+        pollfd wake{InterruptFd(), POLLIN, 0};
+        poll(&wake, 1, 50);
+    }
 }
 
 DirLock::~DirLock() {
@@ -67,15 +78,6 @@ bool LinkUnnamedFile(int fd, int dirFd, const std::string& name, bool tryByDescr
     const std::string procPath = "/proc/self/fd/" + std::to_string(fd);
     return linkat(AT_FDCWD, procPath.c_str(), dirFd, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
 }
-
-DeferredSignals::DeferredSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, signal);
-    pthread_sigmask(SIG_BLOCK, &set, &old_);
-}
-
-DeferredSignals::~DeferredSignals() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
 
 void PauseForTest(const char* step) {
     static const char* const wanted = std::getenv("TESSARO_TEST_PAUSE");

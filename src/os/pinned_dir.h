@@ -3,8 +3,6 @@
 // so swapping a component of the path for a link at any moment changes nothing the run does.
 #pragma once
 
-#include <signal.h>
-
 #include <optional>
 #include <string>
 
@@ -18,18 +16,20 @@ namespace tessaro {
 UniqueFd OpenPinnedDir(const std::string& path, const DirId& expected);
 
 // An exclusive lock on a directory (flock on its descriptor), held until destroyed: a second run
-// over the same directory waits for the first. Where the file system has no such locks the run
-// goes on unlocked.
+// over the same directory waits for the first, unless an interrupt comes meanwhile (then held()
+// is false). Where the file system has no such locks the run goes on unlocked.
 class DirLock {
 public:
     explicit DirLock(int dirFd);
     ~DirLock();
+    bool held() const { return locked_ || !interrupted_; }
     DirLock(const DirLock&) = delete;
     DirLock& operator=(const DirLock&) = delete;
 
 private:
     int fd_;
-    bool locked_;
+    bool locked_ = false;
+    bool interrupted_ = false;
 };
 
 // A tile opened for reading, and the identity its name had when it was opened: the file itself
@@ -52,20 +52,6 @@ std::optional<struct stat> StatEntry(int dirFd, const std::string& name);
 // descriptor does the same for any user, and is tried when the first way fails for another
 // reason than a taken name (or at once, without tryByDescriptor).
 bool LinkUnnamedFile(int fd, int dirFd, const std::string& name, bool tryByDescriptor = true);
-
-// Blocks SIGINT, SIGTERM and SIGHUP until destroyed, so a step that must not be cut short (the
-// switch of the mosaic into place, the deletion of the tiles) finishes first; a signal that came
-// meanwhile is delivered then.
-class DeferredSignals {
-public:
-    DeferredSignals();
-    ~DeferredSignals();
-    DeferredSignals(const DeferredSignals&) = delete;
-    DeferredSignals& operator=(const DeferredSignals&) = delete;
-
-private:
-    sigset_t old_;
-};
 
 // For the tests: when the environment variable TESSARO_TEST_PAUSE names `step`, the process
 // stops itself (SIGSTOP) there, so a test can act at that exact point and then continue or kill

@@ -276,6 +276,7 @@ TEST(HostileInput, DecompressionBombsFailCleanlyOrDecodeWithinTheLimit) {
 RunResult RunChangingTile(const std::string& root, const std::string& tile,
                           const std::string& replacement) {
     RunOptions options = Limited();
+    options.cpus = 1;
     options.pauseAt = "measured";
     options.onPause = [&](int) {
         std::ofstream(tile, std::ios::binary | std::ios::in | std::ios::trunc) << replacement;
@@ -521,6 +522,7 @@ TEST(HostileInput, EveryOutcomeRepeatedLeaksNoDescriptorAndNoMemory) {
     RunOptions options;
     if (!RunsWrapped()) options.openFilesLimit = 16;  // a wrapper needs descriptors of its own
     options.memoryLimitBytes = 96ll << 20;
+    options.cpus = 1;  // the limits are sized for one group in flight
     const RunResult run = RunTessaro({tmp / "all", "1"}, options);
     EXPECT_EQ(run.out, expected);
     ExpectCleanEnd(run, 1);
@@ -571,10 +573,16 @@ TEST(HostileInput, ADecoderThatDiesCostsOnlyItsGroup) {
     const std::string good = MakeDir(tmp, "b-good");
     WriteTile(good + "/1.tif", PatternTile(16, 16, 1));
     WriteTile(good + "/2.tif", PatternTile(16, 16, 2));
-    const RunResult run = RunTessaro({tmp.path()});
-    EXPECT_EQ(run.out, ProgressLine(bomb, 1, 2) + kReadFailedLine + ProgressLine(good, 2, 2) + kSuccessLine);
-    ExpectCleanEnd(run, 1);
-    EXPECT_EQ(ListNames(bomb), (std::vector<std::string>{"1.tif", "2.tif"}));
+    // One group at a time or two side by side: the same lines, the same files.
+    for (int cpus : {2, 1}) {
+        RunOptions options;
+        options.cpus = cpus;
+        const RunResult run = RunTessaro({tmp.path()}, options);
+        EXPECT_EQ(run.out, ProgressLine(bomb, 1, 2) + kReadFailedLine + ProgressLine(good, 2, 2) + kSuccessLine);
+        ExpectCleanEnd(run, 1);
+        EXPECT_EQ(ListNames(bomb), (std::vector<std::string>{"1.tif", "2.tif"}));
+        EXPECT_EQ(ListNames(good), (std::vector<std::string>{"1.tif", "2.tif", "b-good.bmp"}));
+    }
 
     // A decoder made to crash, abort, spin or exhaust its memory while measuring: the group gets
     // the unreadable-tile message, keeps its tiles, and the run goes on.

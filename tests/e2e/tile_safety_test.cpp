@@ -58,6 +58,7 @@ std::map<std::string, std::string> Snapshot(const std::string& dir) {
 
 RunOptions PauseAt(const std::string& step, std::function<int(int)> onPause) {
     RunOptions options;
+    options.cpus = 1;  // one group at a time, so the stops come in group order
     options.pauseAt = step;
     options.onPause = std::move(onPause);
     return options;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -65,6 +66,12 @@ constexpr int kWrappedTimeoutFactor = 20;
         rlimit limit{static_cast<rlim_t>(options.openFilesLimit),
                      static_cast<rlim_t>(options.openFilesLimit)};
         setrlimit(RLIMIT_NOFILE, &limit);
+    }
+    if (options.cpus > 0) {
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        for (int cpu = 0; cpu < options.cpus; ++cpu) CPU_SET(cpu, &set);
+        sched_setaffinity(0, sizeof set, &set);
     }
     if (options.gid >= 0 && (setgroups(0, nullptr) != 0 || setgid(options.gid) != 0)) _exit(125);
     if (options.uid >= 0 && setuid(options.uid) != 0) _exit(125);

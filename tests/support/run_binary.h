@@ -17,6 +17,7 @@ struct RunOptions {
     long long killAfterMicroseconds = 0;           // SIGKILL this long after the start when > 0
     int uid = -1;                                  // run as this user when >= 0 (needs root):
     int gid = -1;                                  // and this group, no supplementary groups
+    int cpus = 0;                                  // run on this many processors when > 0
     // The binary stops itself each time it reaches this step (TESSARO_TEST_PAUSE); onPause(n)
     // then runs, n counting the stops from 1, while it is held there, and returns the signal to
     // send it: SIGCONT to go on, or one that ends it (sent with SIGCONT after it).

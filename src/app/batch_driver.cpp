@@ -1,6 +1,7 @@
 #include "app/batch_driver.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string_view>
 
 #include "app/console.h"
@@ -37,9 +38,14 @@ int CountDirGroups(const TileList& list) {
     return groups;
 }
 
-bool SpliceTree(const std::string& rootDir, bool deleteSources, const GroupSplicer& splice) {
+BatchOutcome SpliceTree(const std::string& rootDir, bool deleteSources, const GroupSplicer& splice) {
     TileList list;
-    FindTifFiles(rootDir, ".tif", list);
+    int rootError = 0;
+    FindTifFiles(rootDir, ".tif", list, &rootError);
+    if (rootError != 0) {
+        PrintError(rootDir, std::strerror(rootError));
+        return BatchOutcome::rootUnreadable;
+    }
     std::sort(list.begin(), list.end(), ComparePaths);
     const int groupTotal = CountDirGroups(list);
     int groupIndex = 0;
@@ -54,7 +60,7 @@ bool SpliceTree(const std::string& rootDir, bool deleteSources, const GroupSplic
         if (!splice(group, deleteSources)) allSaved = false;
         group.clear();
     }
-    return allSaved;
+    return allSaved ? BatchOutcome::allSaved : BatchOutcome::someFailed;
 }
 
 }  // namespace tessaro

@@ -19,9 +19,14 @@ bool ComparePaths(const std::string& a, const std::string& b);
 // The number of groups (directories) in a list sorted with ComparePaths.
 int CountDirGroups(const TileList& list);
 
+enum class BatchOutcome {
+    allSaved,       // no group failed (also when no tile was found)
+    someFailed,     // at least one group failed
+    rootUnreadable  // rootDir could not be opened or listed; its error has been printed
+};
+
 // Runs the whole batch below rootDir: for each group its progress line, then the splicer.
-// True when no group failed (also when no tile was found).
-bool SpliceTree(const std::string& rootDir, bool deleteSources,
-                const GroupSplicer& splice = SpliceGroup);
+BatchOutcome SpliceTree(const std::string& rootDir, bool deleteSources,
+                        const GroupSplicer& splice = SpliceGroup);
 
 }  // namespace tessaro

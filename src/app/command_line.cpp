@@ -45,7 +45,12 @@ int RunCommandLine(int argc, char** argv) {
         return 0;
     }
     const bool deleteSources = argc >= 3 && std::strcmp(argv[2], "1") == 0;
-    return SpliceTree(argv[1], deleteSources) ? 0 : 1;
+    switch (SpliceTree(argv[1], deleteSources)) {
+        case BatchOutcome::allSaved: return 0;
+        case BatchOutcome::someFailed: return 1;
+        case BatchOutcome::rootUnreadable: return 2;
+    }
+    return 2;
 }
 
 }  // namespace tessaro

@@ -77,4 +77,10 @@ void PrintWithPath(std::string_view prefix, std::string_view path, std::string_v
     PrintText(suffix);
 }
 
+void PrintError(std::string_view path, std::string_view reason) {
+    std::string line = "tessaro: ";
+    line.append(path).append(": ").append(reason).append("\n");
+    std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
 }  // namespace tessaro

@@ -28,4 +28,7 @@ void PrintRaw(std::string_view bytes);
 // Prints prefix (program text), then path (raw), then suffix (program text).
 void PrintWithPath(std::string_view prefix, std::string_view path, std::string_view suffix);
 
+// Prints "tessaro: PATH: REASON" and a line break to standard error; path raw, reason as given.
+void PrintError(std::string_view path, std::string_view reason);
+
 }  // namespace tessaro

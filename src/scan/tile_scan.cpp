@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <memory>
 #include <set>
 #include <utility>
@@ -52,9 +53,14 @@ DirHandle OpenDirectory(const std::string& path, std::pair<dev_t, ino_t>& id) {
 // The entries of one directory that matter to the walk, sorted by name as bytes. The entry
 // type from readdir saves a stat for plain files and directories; links and file systems that
 // report no type are resolved with stat.
-std::vector<Entry> ListDirectory(DIR* dir, const std::string& path, const std::string& suffix) {
+// readError receives the errno of a listing cut short, 0 when it was read to the end.
+std::vector<Entry> ListDirectory(DIR* dir, const std::string& path, const std::string& suffix,
+                                 int& readError) {
     std::vector<Entry> entries;
-    while (const dirent* item = readdir(dir)) {
+    for (;;) {
+        errno = 0;
+        const dirent* item = readdir(dir);
+        if (item == nullptr) break;
         std::string name = item->d_name;
         if (name == "." || name == "..") continue;
         EntryKind kind;
@@ -69,6 +75,7 @@ std::vector<Entry> ListDirectory(DIR* dir, const std::string& path, const std::s
         if (kind == EntryKind::other) continue;
         entries.push_back({std::move(name), kind});
     }
+    readError = errno;
     std::sort(entries.begin(), entries.end(),
               [](const Entry& a, const Entry& b) { return a.name < b.name; });
     return entries;
@@ -76,7 +83,9 @@ std::vector<Entry> ListDirectory(DIR* dir, const std::string& path, const std::s
 
 }  // namespace
 
-std::size_t FindTifFiles(const std::string& dir, const std::string& suffix, TileList& list) {
+std::size_t FindTifFiles(const std::string& dir, const std::string& suffix, TileList& list,
+                         int* rootError) {
+    if (rootError) *rootError = dir.empty() ? ENOENT : 0;
     if (dir.empty()) return list.size();
     std::set<std::pair<dev_t, ino_t>> entered;
     // Directories still to walk; the top is walked next. A directory's subdirectories are
@@ -88,9 +97,13 @@ std::size_t FindTifFiles(const std::string& dir, const std::string& suffix, Tile
         pending.pop_back();
         std::pair<dev_t, ino_t> id;
         DirHandle handle = OpenDirectory(path, id);
+        const bool isRoot = entered.empty();
+        if (!handle && isRoot && rootError) *rootError = errno;
         if (!handle || !entered.insert(id).second) continue;
-        std::vector<Entry> entries = ListDirectory(handle.get(), path, suffix);
+        int readError = 0;
+        std::vector<Entry> entries = ListDirectory(handle.get(), path, suffix, readError);
         handle.reset();
+        if (readError != 0 && isRoot && rootError) *rootError = readError;
         for (const Entry& entry : entries)
             if (entry.kind == EntryKind::regularFile) list.push_back(JoinPath(path, entry.name));
         for (auto it = entries.rbegin(); it != entries.rend(); ++it)

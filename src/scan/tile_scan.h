@@ -19,6 +19,10 @@ using TileGroup = std::vector<std::string>;
 // visited in byte order, depth first, so a directory reachable by two paths is always collected
 // under the first of them. FIFOs, sockets, devices, broken links and unreadable directories are
 // skipped silently. An empty dir collects nothing. The walk is iterative: depth costs no stack.
-std::size_t FindTifFiles(const std::string& dir, const std::string& suffix, TileList& list);
+//
+// When rootError is given it receives 0 if dir itself was opened and listed to the end, else the
+// errno that stopped it (ENOENT for an empty dir); the rest of the walk never sets it.
+std::size_t FindTifFiles(const std::string& dir, const std::string& suffix, TileList& list,
+                         int* rootError = nullptr);
 
 }  // namespace tessaro

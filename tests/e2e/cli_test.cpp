@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -49,11 +51,16 @@ TEST(Cli, UsageAndHelpAreExactAndSucceed) {
     }
 }
 
+std::string RootError(const std::string& root, int error) {
+    return "tessaro: " + root + ": " + std::strerror(error) + "\n";
+}
+
 TEST(Cli, LookalikesOfHelpAreDirectories) {
-    for (const char* arg : {"/?x", "-?", "/H", ""}) {
+    for (const char* arg : {"/?x", "-?", "/H"}) {
         auto run = RunTessaro({arg});
         EXPECT_EQ(run.out, "") << arg;
-        EXPECT_EQ(run.exitCode, 0) << arg;
+        EXPECT_EQ(run.err, RootError(arg, ENOENT));
+        EXPECT_EQ(run.exitCode, 2) << arg;
     }
 }
 
@@ -94,14 +101,32 @@ TEST(Cli, UnreadableDirectoriesAreSkippedSilently) {
     fs::permissions(tmp / "closed", fs::perms::owner_all);
 }
 
-TEST(Cli, EmptyOrMissingRootsPrintNothingAndSucceed) {
+TEST(Cli, ARootWithoutTilesPrintsNothingAndSucceeds) {
     TempDir tmp;
     Touch(tmp / "file.txt");
-    for (const std::string& root : {tmp / "missing", tmp / "file.txt", tmp.path()}) {
-        auto run = RunTessaro({root});
-        EXPECT_EQ(run.out, "");
-        EXPECT_EQ(run.exitCode, 0);
+    auto run = RunTessaro({tmp.path()});
+    EXPECT_EQ(run.out + run.err, "");
+    EXPECT_EQ(run.exitCode, 0);
+}
+
+TEST(Cli, ARootThatCannotBeWalkedIsOneErrorLineAndStatus2) {
+    TempDir tmp;
+    ASSERT_EQ(chmod(tmp.path().c_str(), 0755), 0);
+    Touch(tmp / "file.tif");
+    Touch(tmp / "closed/1.tif");
+    fs::permissions(tmp / "closed", fs::perms::none);
+    RunOptions asNobody;
+    if (geteuid() == 0) asNobody.uid = asNobody.gid = 65534;  // root opens every directory
+    const std::tuple<std::string, int, RunOptions> cases[] = {
+        {tmp / "missing", ENOENT, {}}, {tmp / "file.tif", ENOTDIR, {}}, {"", ENOENT, {}},
+        {tmp / "closed", EACCES, asNobody}};
+    for (const auto& [root, error, options] : cases) {
+        auto run = RunTessaro({root, "1"}, options);
+        EXPECT_EQ(run.out, "") << root;
+        EXPECT_EQ(run.err, RootError(root, error));
+        EXPECT_EQ(run.exitCode, 2) << root;
     }
+    fs::permissions(tmp / "closed", fs::perms::owner_all);
 }
 
 TEST(Cli, PathsPrintAsRawBytesAndTextFollowsTheLocale) {

@@ -7,6 +7,7 @@
 
 #include "app/console.h"
 #include "mosaic/band_handoff.h"
+#include "progress/fill_meter.h"
 #include "tiff/pixel_buffer.h"
 
 namespace tessaro {
@@ -23,8 +24,10 @@ public:
           stride_(BmpStride(layout.canvasWidth)),
           pixelBytes_(3 * static_cast<std::size_t>(layout.canvasWidth)),
           stagingRows_(std::max<std::size_t>(1, kStagingBytes / stride_)),
-          staging_(PixelBuffer::Allocate(stagingRows_ * stride_)) {
+          staging_(PixelBuffer::Allocate(stagingRows_ * stride_)),
+          meter_(CurrentFillMeter()) {
         if (staging_) std::memset(staging_.data(), 0, staging_.size());  // row padding stays 0
+        if (meter_) meter_->Begin(pixelBytes_ * static_cast<uint64_t>(layout.canvasHeight));
     }
 
     // One tile's band: a write per row, since the other column's rows sit between them.
@@ -34,6 +37,7 @@ public:
             if (!WriteBmpPixels(canvas_, RowOffset(place, band.firstRow + i) + 3 * uint64_t(place.column),
                                 band.data + i * rowBytes, rowBytes))
                 return false;
+        if (meter_) meter_->Add(rowBytes * static_cast<uint64_t>(band.rowCount));
         return true;
     }
 
@@ -55,6 +59,7 @@ public:
             if (!WriteBmpPixels(canvas_, RowOffset(left, leftBand.firstRow + first), staging_.data(),
                                 static_cast<std::size_t>(rows) * stride_))
                 return false;
+            if (meter_) meter_->Add(pixelBytes_ * static_cast<uint64_t>(rows));
             first += rows;
         }
         return true;
@@ -70,6 +75,7 @@ private:
     const std::size_t pixelBytes_;
     const std::size_t stagingRows_;
     PixelBuffer staging_;
+    FillMeter* const meter_;
 };
 
 struct TileJob {

@@ -25,8 +25,10 @@ enum class BatchOutcome {
     rootUnreadable  // rootDir could not be opened or listed; its error has been printed
 };
 
-// Runs the whole batch below rootDir: for each group its progress line, then the splicer.
-BatchOutcome SpliceTree(const std::string& rootDir, bool deleteSources,
+// Runs the whole batch below rootDir: for each group its progress line, then the splicer. With
+// showProgress (for a terminal on standard error), a status line shows how far the run has got
+// while each group is joined, and a summary line ends the run.
+BatchOutcome SpliceTree(const std::string& rootDir, bool deleteSources, bool showProgress = false,
                         const GroupSplicer& splice = SpliceGroup);
 
 }  // namespace tessaro

@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include <unistd.h>
+
 #include <csignal>
 #include <cstring>
 #include <string>
@@ -45,7 +47,7 @@ int RunCommandLine(int argc, char** argv) {
         return 0;
     }
     const bool deleteSources = argc >= 3 && std::strcmp(argv[2], "1") == 0;
-    switch (SpliceTree(argv[1], deleteSources)) {
+    switch (SpliceTree(argv[1], deleteSources, isatty(STDERR_FILENO) == 1)) {
         case BatchOutcome::allSaved: return 0;
         case BatchOutcome::someFailed: return 1;
         case BatchOutcome::rootUnreadable: return 2;

@@ -12,6 +12,9 @@ namespace tessaro {
 namespace {
 
 ConsoleEncoding g_encoding = ConsoleEncoding::utf8;
+bool g_statusShown = false;
+
+void WriteError(std::string_view bytes) { std::fwrite(bytes.data(), 1, bytes.size(), stderr); }
 
 std::string NormalisedCodeset(std::string_view codeset) {
     std::string name;
@@ -67,7 +70,10 @@ void InitConsole() {
     g_encoding = EncodingForCodeset(nl_langinfo(CODESET));
 }
 
-void PrintRaw(std::string_view bytes) { std::fwrite(bytes.data(), 1, bytes.size(), stdout); }
+void PrintRaw(std::string_view bytes) {
+    if (g_statusShown) ClearStatus();
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+}
 
 void PrintText(std::string_view utf8) { PrintRaw(ToConsoleText(utf8, g_encoding)); }
 
@@ -78,9 +84,27 @@ void PrintWithPath(std::string_view prefix, std::string_view path, std::string_v
 }
 
 void PrintError(std::string_view path, std::string_view reason) {
+    ClearStatus();
     std::string line = "tessaro: ";
     line.append(path).append(": ").append(reason).append("\n");
-    std::fwrite(line.data(), 1, line.size(), stderr);
+    WriteError(line);
+}
+
+void PrintErrorText(std::string_view utf8) {
+    ClearStatus();
+    WriteError(ToConsoleText(utf8, g_encoding));
+}
+
+void ShowStatus(std::string_view utf8) {
+    std::fflush(stdout);  // what stdout holds belongs above the status, on a shared terminal
+    WriteError("\r" + ToConsoleText(utf8, g_encoding) + "\x1b[K");
+    g_statusShown = true;
+}
+
+void ClearStatus() {
+    if (!g_statusShown) return;
+    WriteError("\r\x1b[K");
+    g_statusShown = false;
 }
 
 }  // namespace tessaro

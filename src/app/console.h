@@ -31,4 +31,13 @@ void PrintWithPath(std::string_view prefix, std::string_view path, std::string_v
 // Prints "tessaro: PATH: REASON" and a line break to standard error; path raw, reason as given.
 void PrintError(std::string_view path, std::string_view reason);
 
+// Prints program text to standard error.
+void PrintErrorText(std::string_view utf8);
+
+// The status line: program text shown on standard error in place of the previous status (meant
+// for a terminal: carriage return, the text, then erase to the end of the line). Anything printed
+// to standard output erases it first, so the screen keeps only the lines a log would.
+void ShowStatus(std::string_view utf8);
+void ClearStatus();
+
 }  // namespace tessaro

@@ -41,7 +41,7 @@ protected:
     // Runs the batch with a recording splicer that fails the groups named in `failing`.
     bool Run(bool deleteSources, std::size_t failing = 99) {
         ::testing::internal::CaptureStdout();
-        BatchOutcome outcome = SpliceTree(tmp.path(), deleteSources, [&](const TileGroup& g, bool del) {
+        BatchOutcome outcome = SpliceTree(tmp.path(), deleteSources, false, [&](const TileGroup& g, bool del) {
             calls.push_back({g, del});
             return calls.size() - 1 != failing;
         });

@@ -1,23 +1,33 @@
-// The real binary: usage, help, and the batch's progress lines over real trees. These trees only
-// hold groups that fail on their tile count, which no tile has to be read for.
+// The real binary: usage, help, the batch's progress lines over real trees, errors about the
+// root, and the status line on a terminal. Most trees only hold groups that fail on their tile
+// count, which no tile has to be read for.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <regex>
+#include <thread>
 #include <tuple>
 
 #include <gtest/gtest.h>
 
+#include "open_gate.h"
 #include "run_binary.h"
 #include "temp_dir.h"
+#include "tiff_fixture.h"
 
 namespace tessaro {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::OpenGate;
 using testing::RunOptions;
+using testing::RunResult;
+using testing::Terminal;
 using testing::RunTessaro;
 using testing::TempDir;
 
@@ -144,6 +154,62 @@ TEST(Cli, PathsPrintAsRawBytesAndTextFollowsTheLocale) {
     EXPECT_EQ(converted.out, " ++ 1/1 ++   path: " + dir +
                                  "\n\xC6\xB4\xBD\xD3\xCA\xA7\xB0\xDC! \xC6\xB4\xBD\xD3\xB5\xC4Tif"
                                  "\xCA\xFD\xCE\xAA" "1!\n");
+}
+
+// What a terminal shows of stream: everything but the status line, which must be erased again
+// before anything else is printed. status receives each status text drawn.
+std::string ShownLines(const std::string& stream, std::vector<std::string>& status) {
+    static const std::regex draw("\r([^\r\n]*)\x1b\\[K");
+    std::string shown;
+    bool statusOn = false;
+    std::size_t at = 0;
+    for (std::sregex_iterator it(stream.begin(), stream.end(), draw), end; it != end; ++it) {
+        const std::string between = stream.substr(at, it->position() - at);
+        EXPECT_TRUE(between.empty() || !statusOn) << "printed over the status: " << between;
+        shown += between;
+        statusOn = it->length(1) > 0;
+        if (statusOn) status.push_back((*it)[1]);
+        at = it->position() + it->length();
+    }
+    EXPECT_TRUE(at == stream.size() || !statusOn);
+    return shown + stream.substr(at);
+}
+
+TEST(Cli, StatusLineOnATerminalOnlyAndErasedBeforeEveryOutcome) {
+    TempDir tmp;
+    fs::create_directories(tmp / "slow");
+    for (int i = 1; i <= 4; ++i)
+        testing::WriteTiff(tmp / ("slow/" + std::to_string(i) + ".tif"), testing::PatternTile(64, 64, i));
+    Touch(tmp / "three/1.tif");
+    const auto plain = RunTessaro({tmp.path()});
+    EXPECT_EQ(plain.err, "");
+    RunOptions options;
+    options.terminal = Terminal::forStderr;
+    EXPECT_EQ(RunTessaro({tmp.path()}, options).out, plain.out);
+
+    // Standard output on the terminal too; the second row of the slow group waits a while.
+    OpenGate gate(tmp / "slow/2.tif");
+    if (!gate.armed()) GTEST_SKIP() << "fanotify needs CAP_SYS_ADMIN";
+    options.terminal = Terminal::forBoth;
+    std::atomic<bool> done{false};
+    RunResult run;
+    std::thread runner([&] {
+        run = RunTessaro({tmp.path()}, options);
+        done = true;
+    });
+    gate.Serve([](int open) { if (open == 2) std::this_thread::sleep_for(std::chrono::milliseconds(300)); }, done);
+    runner.join();
+    EXPECT_EQ(run.exitCode, 1);
+    std::vector<std::string> status;
+    const std::string shown = ShownLines(run.err, status);
+    EXPECT_TRUE(std::regex_match(shown.substr(std::min(shown.size(), plain.out.size())),
+                                 std::regex("完成: 成功 1 组, 失败 1 组, 删除 0 个tif文件, 用时 [0-9.]+ 秒\n")))
+        << shown;
+    EXPECT_EQ(shown.substr(0, plain.out.size()), plain.out);
+    const std::regex midway("组 1/2  ([5-9][0-9]|100)%  [0-9.]+ MB/s  剩余 [0-9:]+");
+    EXPECT_TRUE(std::any_of(status.begin(), status.end(),
+                            [&](const std::string& text) { return std::regex_match(text, midway); }))
+        << ::testing::PrintToString(status);
 }
 
 }  // namespace

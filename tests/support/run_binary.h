@@ -6,6 +6,11 @@
 
 namespace tessaro::testing {
 
+// Where the child's standard error (and perhaps output) goes: a pipe, or a pseudo-terminal in raw
+// mode, whose bytes land in RunResult::err (with forBoth, standard output's too, in the order the
+// terminal got them).
+enum class Terminal { none, forStderr, forBoth };
+
 struct RunOptions {
     std::vector<std::string> env{"LANG=C.UTF-8"};  // the whole environment of the child
     std::string workingDir;                        // empty: the test's own
@@ -16,6 +21,7 @@ struct RunOptions {
     long long killAfterMicroseconds = 0;           // SIGKILL this long after the start when > 0
     int uid = -1;                                  // run as this user when >= 0 (needs root):
     int gid = -1;                                  // and this group, no supplementary groups
+    Terminal terminal = Terminal::none;
 };
 
 struct RunResult {

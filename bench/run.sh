@@ -25,10 +25,12 @@
 # Method. Every tool runs on the same tiles in the same place: outputs go into the group
 # directories, beside the tiles, so on the same file system. The tools run in rounds, each tool
 # once per round, so noise from the shared machine hits them all alike: round 0 warms the page
-# cache and is not counted, rounds 1..RUNS are. Before each run every output is deleted and the
-# file system synced, so no run pays for an earlier run's write-back. Wall time is measured around
-# the process, CPU time is user + sys, peak RSS is the largest over the counted runs (for a shell
-# loop over groups, its largest child). Outputs are deleted once a workload is done.
+# cache and is not counted, rounds 1..RUNS are. Each round starts one tool later than the last,
+# so no tool always runs right after the same other one. Before each run every output is deleted
+# and the file system synced, so no run pays for an earlier run's write-back. Wall time is
+# measured around the process, CPU time is user + sys, peak RSS is the largest over the counted
+# runs (for a shell loop over groups, its largest child). Outputs are deleted once a workload is
+# done.
 #
 # Floors (tessaro_bench_floor): "stream" reads the group's tile files and writes a file the
 # mosaic's size; "write" only writes that file; "decode+write" decodes every strip with libtiff
@@ -242,7 +244,9 @@ for name in ${only//,/ }; do
     clean_outputs "$wl"
     declare -A failed=()
     for ((round = 0; round <= runs; round++)); do
-        for tool in "${tools[@]}"; do
+        # Each round starts one tool later, so no tool always follows the same one.
+        for ((k = 0; k < ${#tools[@]}; k++)); do
+            tool=${tools[(k + round) % ${#tools[@]}]}
             [ -n "${failed[$tool]:-}" ] && continue
             clean_outputs "$wl"
             result=$runsdir/$tool.$round.result

@@ -187,7 +187,8 @@ TEST(Cli, StatusLineOnATerminalOnlyAndErasedBeforeEveryOutcome) {
     options.terminal = Terminal::forStderr;
     EXPECT_EQ(RunTessaro({tmp.path()}, options).out, plain.out);
 
-    // Standard output on the terminal too; the second row of the slow group waits a while.
+    // Standard output on the terminal too; each open of the second row's left tile waits a while,
+    // so the line is redrawn once that row is under way.
     OpenGate gate(tmp / "slow/2.tif");
     if (!gate.armed()) GTEST_SKIP() << "fanotify needs CAP_SYS_ADMIN";
     options.terminal = Terminal::forBoth;
@@ -197,7 +198,7 @@ TEST(Cli, StatusLineOnATerminalOnlyAndErasedBeforeEveryOutcome) {
         run = RunTessaro({tmp.path()}, options);
         done = true;
     });
-    gate.Serve([](int open) { if (open == 2) std::this_thread::sleep_for(std::chrono::milliseconds(300)); }, done);
+    gate.Serve([](int) { std::this_thread::sleep_for(std::chrono::milliseconds(250)); }, done);
     runner.join();
     EXPECT_EQ(run.exitCode, 1);
     std::vector<std::string> status;

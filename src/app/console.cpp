@@ -2,6 +2,8 @@
 
 #include <iconv.h>
 #include <langinfo.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <clocale>
@@ -95,8 +97,29 @@ void PrintErrorText(std::string_view utf8) {
     WriteError(ToConsoleText(utf8, g_encoding));
 }
 
+std::string_view FitColumns(std::string_view utf8, int columns) {
+    int used = 0;
+    std::size_t end = 0;
+    while (end < utf8.size()) {
+        const auto lead = static_cast<unsigned char>(utf8[end]);
+        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        if (end + length > utf8.size()) break;
+        // U+1100 is E1 84 80: three-byte sequences from there up, and four-byte ones, are wide.
+        const auto second = length > 1 ? static_cast<unsigned char>(utf8[end + 1]) : 0;
+        const bool wide = length == 4 || (length == 3 && (lead > 0xE1 || (lead == 0xE1 && second >= 0x84)));
+        used += wide ? 2 : 1;
+        if (used > columns) break;
+        end += length;
+    }
+    return utf8.substr(0, end);
+}
+
 void ShowStatus(std::string_view utf8) {
     std::fflush(stdout);  // what stdout holds belongs above the status, on a shared terminal
+    winsize size{};
+    // The last column stays free: a character there makes some terminals wrap.
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        utf8 = FitColumns(utf8, size.ws_col - 1);
     WriteError("\r" + ToConsoleText(utf8, g_encoding) + "\x1b[K");
     g_statusShown = true;
 }

@@ -6,7 +6,8 @@ namespace tessaro {
 namespace {
 
 TEST(ProgressText, SumsTheGroupsInFlightAndEstimatesFromTheTilesLeft) {
-    RunProgress progress{3, 10, 1'000'000'000, 400'000'000, {{100'000'000, 600, 150}, {100'000'000, 400, 350}}};
+    RunProgress progress{3, 10, 1'000'000'000, 400'000'000,
+                         {{100'000'000, 600, 150}, {100'000'000, 400, 350}}};
     // 400 MB finished, 25 MB and 87.5 MB read of the groups in flight; 500 of 1000 bytes written.
     EXPECT_EQ(TileBytesRead(progress), 512'500'000u);
     EXPECT_EQ(ProgressText(progress, 10), "组 3/10  50%  51.2 MB/s  剩余 0:10");

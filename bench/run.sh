@@ -3,6 +3,7 @@
 # joiner can do and, where installed, ImageMagick, libvips and GDAL doing the same job.
 #
 #   bench/run.sh [--full] [-n RUNS] [--dir DIR] [--only NAME,...] [--no-peers] [--tessaro BIN]
+#                [--tty] [--compare BIN]
 #
 #   --full        workloads at full size (192 MiB and 412 MiB mosaics, 400 groups); default: a
 #                 quick size that runs in about a minute
@@ -15,14 +16,21 @@
 #   --tessaro BIN the binary to measure (default: built from this tree in build-bench, falling
 #                 back to build/tessaro when the tree does not build)
 #   --build-dir D where the benchmark's tools are built (default: build-bench in the repository)
+#   --tty         also run tessaro with standard error on a pseudo-terminal (util-linux script),
+#                 so it draws its status line ("tty"), and under the same wrapper with standard
+#                 error redirected ("ttyoff"); tty / ttyoff is the status line's cost
+#   --compare BIN also run another tessaro binary ("other", e.g. an older build) side by side;
+#                 tessaro / other compares them
 #
 # Method. Every tool runs on the same tiles in the same place: outputs go into the group
 # directories, beside the tiles, so on the same file system. The tools run in rounds, each tool
 # once per round, so noise from the shared machine hits them all alike: round 0 warms the page
-# cache and is not counted, rounds 1..RUNS are. Before each run every output is deleted and the
-# file system synced, so no run pays for an earlier run's write-back. Wall time is measured around
-# the process, CPU time is user + sys, peak RSS is the largest over the counted runs (for a shell
-# loop over groups, its largest child). Outputs are deleted once a workload is done.
+# cache and is not counted, rounds 1..RUNS are. Each round starts one tool later than the last,
+# so no tool always runs right after the same other one. Before each run every output is deleted
+# and the file system synced, so no run pays for an earlier run's write-back. Wall time is
+# measured around the process, CPU time is user + sys, peak RSS is the largest over the counted
+# runs (for a shell loop over groups, its largest child). Outputs are deleted once a workload is
+# done.
 #
 # Floors (tessaro_bench_floor): "stream" reads the group's tile files and writes a file the
 # mosaic's size; "write" only writes that file; "decode+write" decodes every strip with libtiff
@@ -52,6 +60,8 @@ only=raw4,lzw4,jpeg4,raw6,small
 peers=1
 tessaro=
 build=$repo/build-bench
+tty=0
+compare=
 
 usage() { sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit "${1:-0}"; }
 while [ $# -gt 0 ]; do
@@ -64,6 +74,8 @@ while [ $# -gt 0 ]; do
         --no-peers) peers=0 ;;
         --tessaro) tessaro=$2; shift ;;
         --build-dir) build=$2; shift ;;
+        --tty) tty=1 ;;
+        --compare) compare=$(cd "$(dirname "$2")" && pwd)/$(basename "$2"); shift ;;
         -h | --help) usage 0 ;;
         *) echo "run.sh: unknown argument $1" >&2; usage 2 ;;
     esac
@@ -152,6 +164,17 @@ write_scripts() {
     groups=("${groups[@]%/}")
     local tools=(tessaro join stream write)
     printf 'exec %q %q\n' "$tessaro" "$wl" >"$dir/tessaro.sh"
+    if [ "$tty" = 1 ]; then
+        tools+=(tty ttyoff)
+        local run
+        run=$(printf 'exec %q %q >/dev/null' "$tessaro" "$wl")
+        printf 'exec script -qec %q /dev/null\n' "$run" >"$dir/tty.sh"
+        printf 'exec script -qec %q /dev/null\n' "$run 2>/dev/null" >"$dir/ttyoff.sh"
+    fi
+    if [ -n "$compare" ]; then
+        tools+=(other)
+        printf 'exec %q %q\n' "$compare" "$wl" >"$dir/other.sh"
+    fi
     for mode in stream write decode decodeonly join; do
         { printf 'exec %q %s %s' "$floor" "$mode" "$bytes"; printf ' %q' "${groups[@]}"; echo; } \
             >"$dir/$mode.sh"
@@ -221,7 +244,9 @@ for name in ${only//,/ }; do
     clean_outputs "$wl"
     declare -A failed=()
     for ((round = 0; round <= runs; round++)); do
-        for tool in "${tools[@]}"; do
+        # Each round starts one tool later, so no tool always follows the same one.
+        for ((k = 0; k < ${#tools[@]}; k++)); do
+            tool=${tools[(k + round) % ${#tools[@]}]}
             [ -n "${failed[$tool]:-}" ] && continue
             clean_outputs "$wl"
             result=$runsdir/$tool.$round.result
@@ -326,6 +351,24 @@ echo "(T/floor: wall time against stream for uncompressed tiles, against decode+
 echo " ones; cpu: the same ratio by CPU time, steadier when other work shares the cores;"
 echo " plain join: bench's own straightforward joiner, same output bytes, for reference)"
 for note in "${check_note[@]}"; do echo "check: $note"; done
+
+pair() {  # "wall a/b (CPU a/b)" for tools $2 and $3 in workload $1
+    local n=$1 a=$2 b=$3
+    if [ -n "${WALL[$n/$a]:-}" ] && [ -n "${WALL[$n/$b]:-}" ]; then
+        awk -v a="${WALL[$n/$a]}" -v b="${WALL[$n/$b]}" -v c="${CPU[$n/$a]}" -v d="${CPU[$n/$b]}" \
+            'BEGIN { printf "%.3f / %.3f s = %.3fx (CPU %.3f / %.3f s = %.3fx)", a, b, a / b, c, d, (d > 0 ? c / d : 0) }'
+    else echo -; fi
+}
+if [ "$tty" = 1 ]; then
+    echo
+    echo "status line (tty: standard error on a pseudo-terminal; ttyoff: same wrapper, redirected):"
+    for name in "${rows[@]}"; do echo "  $name: tty / ttyoff $(pair "$name" tty ttyoff)"; done
+fi
+if [ -n "$compare" ]; then
+    echo
+    echo "against $compare:"
+    for name in "${rows[@]}"; do echo "  $name: tessaro / other $(pair "$name" tessaro other)"; done
+fi
 
 echo
 verdict() { [ "$1" = 1 ] && echo MET || echo MISSED; }

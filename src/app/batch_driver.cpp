@@ -1,13 +1,19 @@
 #include "app/batch_driver.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
+#include <cerrno>
+#include <cstring>
 #include <mutex>
+#include <numeric>
+#include <optional>
 #include <string_view>
 #include <thread>
 
 #include "app/console.h"
+#include "app/status_line.h"
 #include "os/interrupt.h"
 #include "scan/path_text.h"
 
@@ -26,6 +32,48 @@ void PrintProgress(int groupIndex, int groupTotal, const std::string& dir) {
                   dir, "\n");
 }
 
+uint64_t FileSize(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
+int CountGone(const TileGroup& group) {
+    struct stat st;
+    return static_cast<int>(std::count_if(group.begin(), group.end(), [&](const std::string& tile) {
+        return lstat(tile.c_str(), &st) != 0 && errno == ENOENT;
+    }));
+}
+
+struct GroupJob {
+    TileGroup tiles;
+    std::string dir;
+    DirId dirId;
+    uint64_t tileBytes = 0;  // only counted for the status line
+};
+
+// The groups of a sorted list: each directory's run of tiles.
+std::vector<GroupJob> MakeJobs(TileList& list, ScannedDirs& dirs, bool countBytes) {
+    std::vector<GroupJob> jobs;
+    for (std::string& tile : list) {
+        if (jobs.empty() || ParentView(tile) != jobs.back().dir) {
+            std::string dir = GetParentDir(tile);
+            const DirId id = dirs[dir];
+            jobs.push_back({{}, std::move(dir), id});
+        }
+        if (countBytes) jobs.back().tileBytes += FileSize(tile);
+        jobs.back().tiles.push_back(std::move(tile));
+    }
+    return jobs;
+}
+
+// One group's lines and outcome, captured while it runs.
+struct GroupResult {
+    std::string output;
+    bool saved = false;
+    int tilesDeleted = 0;
+    bool done = false;
+};
+
 }  // namespace
 
 bool ComparePaths(const std::string& a, const std::string& b) {
@@ -42,86 +90,73 @@ int CountDirGroups(const TileList& list) {
     return groups;
 }
 
-namespace {
-
-struct GroupJob {
-    TileGroup tiles;
-    std::string dir;
-    DirId dirId;
-};
-
-// The groups of a sorted list: each directory's run of tiles.
-std::vector<GroupJob> MakeJobs(TileList& list, ScannedDirs& dirs) {
-    std::vector<GroupJob> jobs;
-    for (std::size_t i = 0; i < list.size(); ++i) {
-        if (jobs.empty() || ParentView(list[i]) != jobs.back().dir) {
-            std::string dir = GetParentDir(list[i]);
-            const DirId id = dirs[dir];
-            jobs.push_back({{}, std::move(dir), id});
-        }
-        jobs.back().tiles.push_back(std::move(list[i]));
-    }
-    return jobs;
-}
-
-// One group's lines and outcome, captured while it runs.
-struct GroupResult {
-    std::string output;
-    bool saved = false;
-    bool done = false;
-};
-
-}  // namespace
-
-bool SpliceTree(const std::string& rootDir, bool deleteSources, const GroupSplicer& splice) {
+BatchOutcome SpliceTree(const std::string& rootDir, bool deleteSources, bool showProgress,
+                        const GroupSplicer& splice) {
     TileList list;
     ScannedDirs dirs;
-    FindTifFiles(rootDir, ".tif", list, &dirs);
+    int rootError = 0;
+    FindTifFiles(rootDir, ".tif", list, &dirs, &rootError);
+    if (rootError != 0) {
+        PrintError(rootDir, std::strerror(rootError));
+        return BatchOutcome::rootUnreadable;
+    }
     std::sort(list.begin(), list.end(), ComparePaths);
-    std::vector<GroupJob> jobs = MakeJobs(list, dirs);
+    // Only a terminal pays for the tiles' sizes and the clock.
+    std::vector<GroupJob> jobs = MakeJobs(list, dirs, showProgress);
     const int total = static_cast<int>(jobs.size());
+    std::optional<StatusLine> progress;
+    if (showProgress)
+        progress.emplace(total, std::accumulate(jobs.begin(), jobs.end(), uint64_t{0},
+                                                [](uint64_t sum, const GroupJob& job) {
+                                                    return sum + job.tileBytes;
+                                                }));
 
-    // Up to one group in flight per usable processor, each decoded in its own child process;
-    // their lines are printed in group order, each group's together, as a lone run prints them.
+    // Up to one group in flight per usable processor, each decoded in its own child process.
+    // Their lines are printed in group order, each group's together, as a lone run prints them:
+    // whoever finishes the next group in order prints it, and every finished group after it,
+    // before going on, so a run that dies has logged every group finished before the first one
+    // still under way.
     std::vector<GroupResult> results(jobs.size());
     std::mutex mutex;
-    std::condition_variable finished;
+    std::size_t nextToPrint = 0;
+    RunTally tally;
+    auto printFinished = [&] {
+        for (; nextToPrint < results.size() && results[nextToPrint].done; ++nextToPrint) {
+            const GroupResult& result = results[nextToPrint];
+            // After an interrupt, a group left unfinished has nothing to report.
+            if (!result.saved && InterruptSignal() != 0) continue;
+            ++(result.saved ? tally.saved : tally.failed);
+            tally.tilesDeleted += result.tilesDeleted;
+            PrintRaw(result.output);
+            FlushOutput();
+        }
+    };
     std::atomic<std::size_t> next{0};
-    std::size_t exited = 0;
     auto work = [&] {
         for (std::size_t i; (i = next++) < jobs.size() && InterruptSignal() == 0;) {
             GroupResult result;
             {
                 const OutputCapture capture(&result.output);
+                std::optional<GroupProgress> meter;
+                if (progress) meter.emplace(*progress, static_cast<int>(i) + 1, jobs[i].tileBytes);
+                const FillMeterScope meterScope(meter ? &*meter : nullptr);
                 PrintProgress(static_cast<int>(i) + 1, total, jobs[i].dir);
                 result.saved = splice(jobs[i].tiles, jobs[i].dirId, deleteSources);
             }
+            if (progress && result.saved && deleteSources) result.tilesDeleted = CountGone(jobs[i].tiles);
             result.done = true;
             const std::lock_guard<std::mutex> lock(mutex);
             results[i] = std::move(result);
-            finished.notify_all();
+            printFinished();
         }
-        const std::lock_guard<std::mutex> lock(mutex);
-        ++exited;
-        finished.notify_all();
     };
     const std::size_t workers = std::min<std::size_t>(UsableCpus(), jobs.size());
     std::vector<std::thread> threads;
-    for (std::size_t w = 0; w < workers; ++w) threads.emplace_back(work);
-
-    bool allSaved = true;
-    for (std::size_t i = 0; i < jobs.size(); ++i) {
-        std::unique_lock<std::mutex> lock(mutex);
-        finished.wait(lock, [&] { return results[i].done || exited == workers; });
-        const GroupResult& result = results[i];
-        // After an interrupt, a group left unfinished has nothing to report.
-        if (!result.done || (!result.saved && InterruptSignal() != 0)) continue;
-        allSaved = allSaved && result.saved;
-        PrintRaw(result.output);
-        FlushOutput();
-    }
+    for (std::size_t w = 1; w < workers; ++w) threads.emplace_back(work);
+    if (workers > 0) work();
     for (std::thread& thread : threads) thread.join();
-    return allSaved;
+    if (progress) PrintErrorText(SummaryText(tally, progress->Seconds()));
+    return tally.failed == 0 ? BatchOutcome::allSaved : BatchOutcome::someFailed;
 }
 
 }  // namespace tessaro

@@ -21,10 +21,18 @@ bool ComparePaths(const std::string& a, const std::string& b);
 // The number of groups (directories) in a list sorted with ComparePaths.
 int CountDirGroups(const TileList& list);
 
-// Runs the whole batch below rootDir: for each group its progress line, then the splicer; the
-// output is flushed after each group, so a run that dies has logged every group it finished.
-// True when no group failed (also when no tile was found).
-bool SpliceTree(const std::string& rootDir, bool deleteSources,
-                const GroupSplicer& splice = SpliceGroup);
+enum class BatchOutcome {
+    allSaved,       // no group failed (also when no tile was found)
+    someFailed,     // at least one group failed
+    rootUnreadable  // rootDir could not be opened or listed; its error has been printed
+};
+
+// Runs the whole batch below rootDir: for each group its progress line, then the splicer. Up to
+// one group per usable processor is under way at once; the lines are printed in group order, a
+// group's together, and flushed after each group, so a run that dies has logged every group it
+// finished. With showProgress (for a terminal on standard error), a status line shows how far
+// the run has got while groups are joined, and a summary line ends the run.
+BatchOutcome SpliceTree(const std::string& rootDir, bool deleteSources, bool showProgress = false,
+                        const GroupSplicer& splice = SpliceGroup);
 
 }  // namespace tessaro

@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include <unistd.h>
+
 #include <csignal>
 #include <cstring>
 #include <string>
@@ -47,9 +49,14 @@ int RunCommandLine(int argc, char** argv) {
     }
     const bool deleteSources = argc >= 3 && std::strcmp(argv[2], "1") == 0;
     CatchInterrupts();
-    const bool allSaved = SpliceTree(argv[1], deleteSources);
+    const BatchOutcome outcome = SpliceTree(argv[1], deleteSources, isatty(STDERR_FILENO) == 1);
     ResignalIfInterrupted();
-    return allSaved ? 0 : 1;
+    switch (outcome) {
+        case BatchOutcome::allSaved: return 0;
+        case BatchOutcome::someFailed: return 1;
+        case BatchOutcome::rootUnreadable: return 2;
+    }
+    return 2;
 }
 
 }  // namespace tessaro

@@ -2,10 +2,13 @@
 
 #include <iconv.h>
 #include <langinfo.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <clocale>
 #include <cstdio>
+#include <mutex>
 #include <utility>
 
 namespace tessaro {
@@ -14,6 +17,17 @@ namespace {
 
 ConsoleEncoding g_encoding = ConsoleEncoding::utf8;
 thread_local std::string* t_capture = nullptr;
+// The terminal is shared by the threads of a run: the status line and what is printed below it.
+std::mutex g_terminal;
+bool g_statusShown = false;
+
+void WriteError(std::string_view bytes) { std::fwrite(bytes.data(), 1, bytes.size(), stderr); }
+
+void ClearStatusLocked() {
+    if (!g_statusShown) return;
+    WriteError("\r\x1b[K");
+    g_statusShown = false;
+}
 
 std::string NormalisedCodeset(std::string_view codeset) {
     std::string name;
@@ -74,10 +88,13 @@ OutputCapture::OutputCapture(std::string* into) : previous_(std::exchange(t_capt
 OutputCapture::~OutputCapture() { t_capture = previous_; }
 
 void PrintRaw(std::string_view bytes) {
-    if (t_capture != nullptr)
+    if (t_capture != nullptr) {
         t_capture->append(bytes);
-    else
-        std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+        return;
+    }
+    const std::lock_guard<std::mutex> lock(g_terminal);
+    ClearStatusLocked();
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
 }
 
 void FlushOutput() { std::fflush(stdout); }
@@ -88,6 +105,53 @@ void PrintWithPath(std::string_view prefix, std::string_view path, std::string_v
     PrintText(prefix);
     PrintRaw(path);
     PrintText(suffix);
+}
+
+void PrintError(std::string_view path, std::string_view reason) {
+    const std::lock_guard<std::mutex> lock(g_terminal);
+    ClearStatusLocked();
+    std::string line = "tessaro: ";
+    line.append(path).append(": ").append(reason).append("\n");
+    WriteError(line);
+}
+
+void PrintErrorText(std::string_view utf8) {
+    const std::lock_guard<std::mutex> lock(g_terminal);
+    ClearStatusLocked();
+    WriteError(ToConsoleText(utf8, g_encoding));
+}
+
+std::string_view FitColumns(std::string_view utf8, int columns) {
+    int used = 0;
+    std::size_t end = 0;
+    while (end < utf8.size()) {
+        const auto lead = static_cast<unsigned char>(utf8[end]);
+        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        if (end + length > utf8.size()) break;
+        // U+1100 is E1 84 80: three-byte sequences from there up, and four-byte ones, are wide.
+        const auto second = length > 1 ? static_cast<unsigned char>(utf8[end + 1]) : 0;
+        const bool wide = length == 4 || (length == 3 && (lead > 0xE1 || (lead == 0xE1 && second >= 0x84)));
+        used += wide ? 2 : 1;
+        if (used > columns) break;
+        end += length;
+    }
+    return utf8.substr(0, end);
+}
+
+void ShowStatus(std::string_view utf8) {
+    const std::lock_guard<std::mutex> lock(g_terminal);
+    std::fflush(stdout);  // what stdout holds belongs above the status, on a shared terminal
+    winsize size{};
+    // The last column stays free: a character there makes some terminals wrap.
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        utf8 = FitColumns(utf8, size.ws_col - 1);
+    WriteError("\r" + ToConsoleText(utf8, g_encoding) + "\x1b[K");
+    g_statusShown = true;
+}
+
+void ClearStatus() {
+    const std::lock_guard<std::mutex> lock(g_terminal);
+    ClearStatusLocked();
 }
 
 }  // namespace tessaro

@@ -44,4 +44,21 @@ private:
 // Prints prefix (program text), then path (raw), then suffix (program text).
 void PrintWithPath(std::string_view prefix, std::string_view path, std::string_view suffix);
 
+// Prints "tessaro: PATH: REASON" and a line break to standard error; path raw, reason as given.
+void PrintError(std::string_view path, std::string_view reason);
+
+// Prints program text to standard error.
+void PrintErrorText(std::string_view utf8);
+
+// The status line: program text shown on standard error in place of the previous status (meant
+// for a terminal: carriage return, the text, then erase to the end of the line). Anything printed
+// to standard output erases it first, so the screen keeps only the lines a log would.
+// The text is cut to fit the terminal's width, so that it never wraps.
+void ShowStatus(std::string_view utf8);
+void ClearStatus();
+
+// The longest start of utf8 whose characters fill at most `columns` terminal columns, counting
+// CJK and other wide characters (U+1100 and above) as two, every other character as one.
+std::string_view FitColumns(std::string_view utf8, int columns);
+
 }  // namespace tessaro

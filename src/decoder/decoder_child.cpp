@@ -2,11 +2,13 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -14,8 +16,10 @@
 #include <cstring>
 #include <new>
 #include <string_view>
+#include <thread>
 
 #include "os/interrupt.h"
+#include "progress/fill_meter.h"
 #include "tiff/tiff_reader.h"
 
 namespace tessaro {
@@ -83,7 +87,8 @@ bool ReceiveMessage(int socket, void* data, std::size_t size, UniqueFd* passed) 
 
 // For the tests: TESSARO_TEST_DECODER makes the confined child crash, abort, spin (under a
 // processor limit of one second) or exhaust its memory at its first request, to show that only
-// its group pays.
+// its group pays; or ("slow") pause a quarter of a second after each band it writes, to show
+// its progress.
 std::string_view TestMisbehaviour() {
     const char* how = std::getenv("TESSARO_TEST_DECODER");
     return how == nullptr ? std::string_view() : how;
@@ -104,7 +109,25 @@ void MisbehaveForTest(std::string_view mode) {
     }
 }
 
-[[noreturn]] void Serve(int channel, std::vector<UniqueFd> tiles, DecoderLimits limits) {
+// The child's fill meter: counts into the page it shares with its parent.
+class SharedMeter final : public FillMeter {
+public:
+    SharedMeter(DecoderChild::FillShare* share, bool slow) : share_(share), slow_(slow) {}
+    void Begin(uint64_t mosaicBytes) override { share_->mosaicBytes.store(mosaicBytes); }
+    void Add(uint64_t bytes) override {
+        share_->written.fetch_add(bytes, std::memory_order_relaxed);
+        if (slow_) std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+
+private:
+    DecoderChild::FillShare* share_;
+    bool slow_;
+};
+
+[[noreturn]] void Serve(int channel, std::vector<UniqueFd> tiles, DecoderLimits limits,
+                        DecoderChild::FillShare* share) {
+    // Whatever meter the forking thread had belongs to the parent.
+    const FillMeterScope noMeter(nullptr);
     const std::string_view misbehaviour = TestMisbehaviour();
     if (misbehaviour == "spin") limits.cpuSeconds = 1;
     if (!ConfineDecoder(limits)) _exit(3);
@@ -123,6 +146,8 @@ void MisbehaveForTest(std::string_view mode) {
             canvas.fd = std::move(canvasFd);
             canvas.width = request.layout.canvasWidth;
             canvas.height = request.layout.canvasHeight;
+            SharedMeter meter(share, misbehaviour == "slow");
+            const FillMeterScope scope(&meter);
             reply.outcome = FillCanvas(tiles, request.layout, canvas);
             reply.ok = 1;
         }
@@ -160,8 +185,15 @@ std::optional<DecoderChild> DecoderChild::Start(const std::vector<UniqueFd>& til
     if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) return std::nullopt;
     UniqueFd parentEnd(ends[0]);
     UniqueFd childEnd(ends[1]);
+    void* page = mmap(nullptr, sizeof(FillShare), PROT_READ | PROT_WRITE,
+                      MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (page == MAP_FAILED) return std::nullopt;
+    FillShare* share = new (page) FillShare;
     const pid_t pid = fork();
-    if (pid < 0) return std::nullopt;
+    if (pid < 0) {
+        munmap(page, sizeof(FillShare));
+        return std::nullopt;
+    }
     if (pid == 0) {
         for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(signal, SIG_DFL);
         sigset_t none;
@@ -170,18 +202,20 @@ std::optional<DecoderChild> DecoderChild::Start(const std::vector<UniqueFd>& til
         int channel = childEnd.release();
         parentEnd.release();  // closed below with everything else
         std::vector<UniqueFd> kept = KeepOnly(tiles, &channel);
-        Serve(channel, std::move(kept), limits);
+        Serve(channel, std::move(kept), limits, share);
     }
     // A decoder gets twice its processor time in wall time (it shares the machine), plus slack.
-    return DecoderChild(pid, std::move(parentEnd), 2 * limits.cpuSeconds + 30);
+    return DecoderChild(pid, std::move(parentEnd), 2 * limits.cpuSeconds + 30, share);
 }
 
 DecoderChild::DecoderChild(DecoderChild&& other) noexcept
     : pid_(std::exchange(other.pid_, -1)),
       channel_(std::move(other.channel_)),
-      timeoutSeconds_(other.timeoutSeconds_) {}
+      timeoutSeconds_(other.timeoutSeconds_),
+      share_(std::exchange(other.share_, nullptr)) {}
 
 DecoderChild::~DecoderChild() {
+    if (share_ != nullptr) munmap(share_, sizeof(FillShare));
     if (pid_ <= 0) return;
     // Whatever it was doing, it has nothing left to give: every reply it sent was complete.
     kill(pid_, SIGKILL);
@@ -194,20 +228,38 @@ bool DecoderChild::Ask(const void* request, std::size_t size, int passFd, void* 
                        std::size_t replySize) {
     if (!channel_ || !SendMessage(channel_.get(), request, size, passFd)) return false;
     // Waits for the reply, for an interrupt (decoding is abandoned, which is always safe), or
-    // until the child's time is up.
+    // until the child's time is up; a fill meter hears of the child's progress ten times a second.
+    FillMeter* const meter = CurrentFillMeter();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds_);
     pollfd wait[2] = {{channel_.get(), POLLIN, 0}, {InterruptFd(), POLLIN, 0}};
-    int ready;
-    do {
-        ready = poll(wait, InterruptFd() >= 0 ? 2 : 1,
-                     static_cast<int>(std::min<uint64_t>(timeoutSeconds_ * 1000, INT32_MAX)));
-    } while (ready < 0 && errno == EINTR);
+    int ready = 0;
+    while (ready == 0 && std::chrono::steady_clock::now() < deadline) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        const int timeout = static_cast<int>(std::min<int64_t>(meter ? 100 : INT32_MAX, left.count()));
+        ready = poll(wait, InterruptFd() >= 0 ? 2 : 1, std::max(timeout, 0));
+        if (ready < 0 && errno == EINTR) ready = 0;
+        if (meter) ReportFill();
+    }
     if (ready <= 0 || !(wait[0].revents & (POLLIN | POLLHUP)) ||
         !ReceiveMessage(channel_.get(), reply, replySize, nullptr)) {
         kill(pid_, SIGKILL);  // died, hung past its time, or no longer wanted
         channel_.reset();
         return false;
     }
+    if (meter) ReportFill();
     return true;
+}
+
+void DecoderChild::ReportFill() {
+    FillMeter* meter = CurrentFillMeter();
+    const uint64_t total = share_->mosaicBytes.load();
+    if (meter == nullptr || total == 0) return;
+    if (!fillBegun_) meter->Begin(total);
+    fillBegun_ = true;
+    const uint64_t written = std::min(share_->written.load(), total);
+    if (written > fillReported_) meter->Add(written - fillReported_);
+    fillReported_ = std::max(written, fillReported_);
 }
 
 std::optional<TileSize> DecoderChild::Measure(std::size_t index) {

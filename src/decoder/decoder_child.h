@@ -10,6 +10,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -40,14 +41,26 @@ public:
     DecoderChild(const DecoderChild&) = delete;
     ~DecoderChild();  // ends the child if it still runs, and reaps it
 
+    // How far the child's fill has got, in a page shared with it.
+    struct FillShare {
+        std::atomic<uint64_t> mosaicBytes{0};
+        std::atomic<uint64_t> written{0};
+    };
+
 private:
-    DecoderChild(pid_t pid, UniqueFd channel, uint64_t timeoutSeconds)
-        : pid_(pid), channel_(std::move(channel)), timeoutSeconds_(timeoutSeconds) {}
+    DecoderChild(pid_t pid, UniqueFd channel, uint64_t timeoutSeconds, FillShare* share)
+        : pid_(pid), channel_(std::move(channel)), timeoutSeconds_(timeoutSeconds), share_(share) {}
+    // Sends a request and waits for the reply; while waiting, passes the child's fill progress
+    // on to the calling thread's fill meter, if it has one.
     bool Ask(const void* request, std::size_t size, int passFd, void* reply, std::size_t replySize);
+    void ReportFill();
 
     pid_t pid_ = -1;
     UniqueFd channel_;
     uint64_t timeoutSeconds_ = 0;
+    FillShare* share_ = nullptr;
+    bool fillBegun_ = false;
+    uint64_t fillReported_ = 0;
 };
 
 }  // namespace tessaro

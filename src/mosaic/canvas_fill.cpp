@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "mosaic/band_handoff.h"
+#include "progress/fill_meter.h"
 #include "tiff/pixel_buffer.h"
 
 namespace tessaro {
@@ -22,11 +23,13 @@ public:
           stride_(BmpStride(layout.canvasWidth)),
           pixelBytes_(3 * static_cast<std::size_t>(layout.canvasWidth)),
           stagingRows_(std::clamp<std::size_t>(kStagingBytes / stride_, 1, layout.canvasHeight)),
-          staging_(PixelBuffer::Allocate(stagingRows_ * stride_)) {
+          staging_(PixelBuffer::Allocate(stagingRows_ * stride_)),
+          meter_(CurrentFillMeter()) {
         // Rows are copied in whole; only each row's padding must be set, and it stays 0.
         if (staging_ && stride_ > pixelBytes_)
             for (std::size_t row = 0; row < stagingRows_; ++row)
                 std::memset(staging_.data() + row * stride_ + pixelBytes_, 0, stride_ - pixelBytes_);
+        if (meter_) meter_->Begin(pixelBytes_ * static_cast<uint64_t>(layout.canvasHeight));
     }
 
     // One tile's band: a write per row, since the other column's rows sit between them.
@@ -36,6 +39,7 @@ public:
             if (!WriteBmpPixels(canvas_, RowOffset(place, band.firstRow + i) + 3 * uint64_t(place.column),
                                 band.data + i * rowBytes, rowBytes))
                 return false;
+        if (meter_) meter_->Add(rowBytes * static_cast<uint64_t>(band.rowCount));
         return true;
     }
 
@@ -57,6 +61,7 @@ public:
             if (!WriteBmpPixels(canvas_, RowOffset(left, leftBand.firstRow + first), staging_.data(),
                                 static_cast<std::size_t>(rows) * stride_))
                 return false;
+            if (meter_) meter_->Add(pixelBytes_ * static_cast<uint64_t>(rows));
             first += rows;
         }
         return true;
@@ -72,6 +77,7 @@ private:
     const std::size_t pixelBytes_;
     const std::size_t stagingRows_;
     PixelBuffer staging_;
+    FillMeter* const meter_;
 };
 
 struct TileJob {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <memory>
 #include <optional>
 #include <set>
@@ -55,7 +56,11 @@ DirHandle OpenDirectory(const std::string& path, DirId& id) {
     UniqueFd fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK));
     if (!fd) return nullptr;
     struct stat st;
-    if (fstat(fd.get(), &st) != 0 || IsKernelFileSystem(fd.get())) return nullptr;
+    if (fstat(fd.get(), &st) != 0) return nullptr;
+    if (IsKernelFileSystem(fd.get())) {
+        errno = 0;  // not an error: there is simply nothing to walk
+        return nullptr;
+    }
     id = DirIdOf(st);
     DirHandle dir(fdopendir(fd.get()));
     if (dir) fd.release();  // the DIR owns the descriptor now
@@ -64,11 +69,15 @@ DirHandle OpenDirectory(const std::string& path, DirId& id) {
 
 // The entries of one directory that matter to the walk, sorted by name as bytes. The entry
 // type from readdir saves a stat for plain files; directories are looked at to learn their
-// identity, links and file systems that report no type to learn what they are.
-std::vector<Entry> ListDirectory(DIR* dir, const std::string& suffix) {
+// identity, links and file systems that report no type to learn what they are. readError
+// receives the errno of a listing cut short, 0 when it was read to the end.
+std::vector<Entry> ListDirectory(DIR* dir, const std::string& suffix, int& readError) {
     std::vector<Entry> entries;
     const int dirFd = dirfd(dir);
-    while (const dirent* item = readdir(dir)) {
+    for (;;) {
+        errno = 0;
+        const dirent* item = readdir(dir);
+        if (item == nullptr) break;
         std::string name = item->d_name;
         if (name == "." || name == "..") continue;
         EntryKind kind = EntryKind::other;
@@ -84,6 +93,7 @@ std::vector<Entry> ListDirectory(DIR* dir, const std::string& suffix) {
         if (kind == EntryKind::other) continue;
         entries.push_back({std::move(name), kind, id});
     }
+    readError = errno;
     std::sort(entries.begin(), entries.end(),
               [](const Entry& a, const Entry& b) { return a.name < b.name; });
     return entries;
@@ -98,7 +108,8 @@ struct Pending {
 }  // namespace
 
 std::size_t FindTifFiles(const std::string& dir, const std::string& suffix, TileList& list,
-                         ScannedDirs* dirs) {
+                         ScannedDirs* dirs, int* rootError) {
+    if (rootError) *rootError = dir.empty() ? ENOENT : 0;
     if (dir.empty()) return list.size();
     std::set<DirId> entered;
     // Directories still to walk; the top is walked next. A directory's subdirectories are
@@ -110,11 +121,15 @@ std::size_t FindTifFiles(const std::string& dir, const std::string& suffix, Tile
         pending.pop_back();
         DirId id;
         DirHandle handle = OpenDirectory(next.path, id);
+        const bool isRoot = entered.empty();
+        if (!handle && isRoot && rootError) *rootError = errno;
         // A directory swapped for another since its parent was listed is not walked.
         if (!handle || (next.expected && *next.expected != id) || !entered.insert(id).second)
             continue;
-        std::vector<Entry> entries = ListDirectory(handle.get(), suffix);
+        int readError = 0;
+        std::vector<Entry> entries = ListDirectory(handle.get(), suffix, readError);
         handle.reset();
+        if (readError != 0 && isRoot && rootError) *rootError = readError;
         const std::size_t before = list.size();
         for (const Entry& entry : entries)
             if (entry.kind == EntryKind::regularFile) list.push_back(JoinPath(next.path, entry.name));

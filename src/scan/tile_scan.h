@@ -31,7 +31,11 @@ using ScannedDirs = std::map<std::string, DirId>;
 // broken links and unreadable directories are skipped silently. An empty dir collects nothing.
 // The walk is iterative: depth costs no stack. When dirs is given, it receives the identity of
 // every directory that holds collected files.
+//
+// When rootError is given it receives 0 if dir itself was opened and listed to the end (or is a
+// proc or sysfs file system, which holds no tiles), else the errno that stopped it (ENOENT for an
+// empty dir); the rest of the walk never sets it.
 std::size_t FindTifFiles(const std::string& dir, const std::string& suffix, TileList& list,
-                         ScannedDirs* dirs = nullptr);
+                         ScannedDirs* dirs = nullptr, int* rootError = nullptr);
 
 }  // namespace tessaro

@@ -22,5 +22,13 @@ TEST(Console, ConvertsProgramTextToGbk) {
     EXPECT_EQ(ToConsoleText("拼接成功!\n", ConsoleEncoding::utf8), "拼接成功!\n");
 }
 
+TEST(Console, StatusTextIsCutToWholeCharactersThatFitTheColumns) {
+    EXPECT_EQ(FitColumns("组 1/2  50%", 80), "组 1/2  50%");
+    EXPECT_EQ(FitColumns("组 1/2  50%", 6), "组 1/2");
+    EXPECT_EQ(FitColumns("组 1/2", 1), "");
+    EXPECT_EQ(FitColumns("\xC3\xA9t\xE0\xA4\x95", 3), "\xC3\xA9t\xE0\xA4\x95");  // narrow: é, t, क
+    EXPECT_EQ(FitColumns("ab\xE7\xBB", 9), "ab");  // a character cut short is dropped
+}
+
 }  // namespace
 }  // namespace tessaro

@@ -1,21 +1,29 @@
-// The real binary: usage, help, and the batch's progress lines over real trees. These trees only
-// hold groups that fail on their tile count, which no tile has to be read for.
+// The real binary: usage, help, the batch's progress lines over real trees, errors about the
+// root, and the status line on a terminal. Most trees only hold groups that fail on their tile
+// count, which no tile has to be read for.
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <regex>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
 #include "run_binary.h"
 #include "temp_dir.h"
+#include "tiff_fixture.h"
 
 namespace tessaro {
 namespace {
 
 namespace fs = std::filesystem;
 using testing::RunOptions;
+using testing::RunResult;
+using testing::Terminal;
 using testing::RunTessaro;
 using testing::TempDir;
 
@@ -49,11 +57,16 @@ TEST(Cli, UsageAndHelpAreExactAndSucceed) {
     }
 }
 
+std::string RootError(const std::string& root, int error) {
+    return "tessaro: " + root + ": " + std::strerror(error) + "\n";
+}
+
 TEST(Cli, LookalikesOfHelpAreDirectories) {
-    for (const char* arg : {"/?x", "-?", "/H", ""}) {
+    for (const char* arg : {"/?x", "-?", "/H"}) {
         auto run = RunTessaro({arg});
         EXPECT_EQ(run.out, "") << arg;
-        EXPECT_EQ(run.exitCode, 0) << arg;
+        EXPECT_EQ(run.err, RootError(arg, ENOENT));
+        EXPECT_EQ(run.exitCode, 2) << arg;
     }
 }
 
@@ -94,14 +107,32 @@ TEST(Cli, UnreadableDirectoriesAreSkippedSilently) {
     fs::permissions(tmp / "closed", fs::perms::owner_all);
 }
 
-TEST(Cli, EmptyOrMissingRootsPrintNothingAndSucceed) {
+TEST(Cli, ARootWithoutTilesPrintsNothingAndSucceeds) {
     TempDir tmp;
     Touch(tmp / "file.txt");
-    for (const std::string& root : {tmp / "missing", tmp / "file.txt", tmp.path()}) {
-        auto run = RunTessaro({root});
-        EXPECT_EQ(run.out, "");
-        EXPECT_EQ(run.exitCode, 0);
+    auto run = RunTessaro({tmp.path()});
+    EXPECT_EQ(run.out + run.err, "");
+    EXPECT_EQ(run.exitCode, 0);
+}
+
+TEST(Cli, ARootThatCannotBeWalkedIsOneErrorLineAndStatus2) {
+    TempDir tmp;
+    ASSERT_EQ(chmod(tmp.path().c_str(), 0755), 0);
+    Touch(tmp / "file.tif");
+    Touch(tmp / "closed/1.tif");
+    fs::permissions(tmp / "closed", fs::perms::none);
+    RunOptions asNobody;
+    if (geteuid() == 0) asNobody.uid = asNobody.gid = 65534;  // root opens every directory
+    const std::tuple<std::string, int, RunOptions> cases[] = {
+        {tmp / "missing", ENOENT, {}}, {tmp / "file.tif", ENOTDIR, {}}, {"", ENOENT, {}},
+        {tmp / "closed", EACCES, asNobody}};
+    for (const auto& [root, error, options] : cases) {
+        auto run = RunTessaro({root, "1"}, options);
+        EXPECT_EQ(run.out, "") << root;
+        EXPECT_EQ(run.err, RootError(root, error));
+        EXPECT_EQ(run.exitCode, 2) << root;
     }
+    fs::permissions(tmp / "closed", fs::perms::owner_all);
 }
 
 TEST(Cli, PathsPrintAsRawBytesAndTextFollowsTheLocale) {
@@ -119,6 +150,55 @@ TEST(Cli, PathsPrintAsRawBytesAndTextFollowsTheLocale) {
     EXPECT_EQ(converted.out, " ++ 1/1 ++   path: " + dir +
                                  "\n\xC6\xB4\xBD\xD3\xCA\xA7\xB0\xDC! \xC6\xB4\xBD\xD3\xB5\xC4Tif"
                                  "\xCA\xFD\xCE\xAA" "1!\n");
+}
+
+// What a terminal shows of stream: everything but the status line, which must be erased again
+// before anything else is printed. status receives each status text drawn.
+std::string ShownLines(const std::string& stream, std::vector<std::string>& status) {
+    static const std::regex draw("\r([^\r\n]*)\x1b\\[K");
+    std::string shown;
+    bool statusOn = false;
+    std::size_t at = 0;
+    for (std::sregex_iterator it(stream.begin(), stream.end(), draw), end; it != end; ++it) {
+        const std::string between = stream.substr(at, it->position() - at);
+        EXPECT_TRUE(between.empty() || !statusOn) << "printed over the status: " << between;
+        shown += between;
+        statusOn = it->length(1) > 0;
+        if (statusOn) status.push_back((*it)[1]);
+        at = it->position() + it->length();
+    }
+    EXPECT_TRUE(at == stream.size() || !statusOn);
+    return shown + stream.substr(at);
+}
+
+TEST(Cli, StatusLineOnATerminalOnlyAndErasedBeforeEveryOutcome) {
+    TempDir tmp;
+    fs::create_directories(tmp / "slow");
+    for (int i = 1; i <= 4; ++i)
+        testing::WriteTiff(tmp / ("slow/" + std::to_string(i) + ".tif"), testing::PatternTile(64, 64, i));
+    Touch(tmp / "three/1.tif");
+    const auto plain = RunTessaro({tmp.path()});
+    EXPECT_EQ(plain.err, "");
+    RunOptions options;
+    options.terminal = Terminal::forStderr;
+    EXPECT_EQ(RunTessaro({tmp.path()}, options).out, plain.out);
+
+    // Standard output on the terminal too; the decoder pauses after each band it writes, so the
+    // line is redrawn once the first row of tiles is in.
+    options.terminal = Terminal::forBoth;
+    options.env.push_back("TESSARO_TEST_DECODER=slow");
+    const RunResult run = RunTessaro({tmp.path()}, options);
+    EXPECT_EQ(run.exitCode, 1);
+    std::vector<std::string> status;
+    const std::string shown = ShownLines(run.err, status);
+    EXPECT_TRUE(std::regex_match(shown.substr(std::min(shown.size(), plain.out.size())),
+                                 std::regex("完成: 成功 1 组, 失败 1 组, 删除 0 个tif文件, 用时 [0-9.]+ 秒\n")))
+        << shown;
+    EXPECT_EQ(shown.substr(0, plain.out.size()), plain.out);
+    const std::regex midway("组 [12]/2  ([5-9][0-9]|100)%  [0-9.]+ MB/s  剩余 [0-9:]+");
+    EXPECT_TRUE(std::any_of(status.begin(), status.end(),
+                            [&](const std::string& text) { return std::regex_match(text, midway); }))
+        << ::testing::PrintToString(status);
 }
 
 }  // namespace

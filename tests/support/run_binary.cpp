@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <poll.h>
 #include <sched.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -104,11 +105,23 @@ bool RunsWrapped() { return !WrapperWords().empty(); }
 RunResult RunTessaro(const std::vector<std::string>& args, const RunOptions& options) {
     int outPipe[2];
     int errPipe[2];
-    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0)
-        throw std::runtime_error("pipe failed");
+    if (pipe2(outPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    if (options.terminal == Terminal::none) {
+        if (pipe2(errPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    } else {
+        termios raw;
+        if (openpty(&errPipe[0], &errPipe[1], nullptr, nullptr, nullptr) != 0 ||
+            tcgetattr(errPipe[1], &raw) != 0)
+            throw std::runtime_error("openpty failed");
+        cfmakeraw(&raw);  // bytes pass unchanged: no "\r" added before "\n"
+        tcsetattr(errPipe[1], TCSANOW, &raw);
+        for (int fd : errPipe) fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
     pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
-    if (pid == 0) ExecChild(args, options, outPipe[1], errPipe[1]);
+    if (pid == 0)
+        ExecChild(args, options, options.terminal == Terminal::forBoth ? errPipe[1] : outPipe[1],
+                  errPipe[1]);
     close(outPipe[1]);
     close(errPipe[1]);
 
@@ -161,7 +174,7 @@ RunResult RunTessaro(const std::vector<std::string>& args, const RunOptions& opt
             ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
             if (got > 0) {
                 sinks[i]->append(buffer, static_cast<std::size_t>(got));
-            } else if (got == 0 || errno != EINTR) {
+            } else if (got == 0 || errno != EINTR) {  // a terminal's end is EIO
                 close(fds[i].fd);
                 fds[i].fd = -1;
                 --open;

@@ -7,6 +7,11 @@
 
 namespace tessaro::testing {
 
+// Where the child's standard error (and perhaps output) goes: a pipe, or a pseudo-terminal in raw
+// mode, whose bytes land in RunResult::err (with forBoth, standard output's too, in the order the
+// terminal got them).
+enum class Terminal { none, forStderr, forBoth };
+
 struct RunOptions {
     std::vector<std::string> env{"LANG=C.UTF-8"};  // the whole environment of the child
     std::string workingDir;                        // empty: the test's own
@@ -23,6 +28,7 @@ struct RunOptions {
     // send it: SIGCONT to go on, or one that ends it (sent with SIGCONT after it).
     std::string pauseAt;
     std::function<int(int)> onPause;
+    Terminal terminal = Terminal::none;
 };
 
 struct RunResult {

@@ -162,8 +162,9 @@ write_scripts() {
     local wl=$1 dir=$2 codec=$3 bytes=$4 tw=$5 th=$6 mw=$7 mh=$8
     local groups=("$wl"/*/)
     groups=("${groups[@]%/}")
-    local tools=(tessaro join stream write)
+    local tools=(tessaro onecpu join stream write)
     printf 'exec %q %q\n' "$tessaro" "$wl" >"$dir/tessaro.sh"
+    printf 'exec taskset -c 0 %q %q\n' "$tessaro" "$wl" >"$dir/onecpu.sh"
     if [ "$tty" = 1 ]; then
         tools+=(tty ttyoff)
         local run
@@ -359,6 +360,9 @@ pair() {  # "wall a/b (CPU a/b)" for tools $2 and $3 in workload $1
             'BEGIN { printf "%.3f / %.3f s = %.3fx (CPU %.3f / %.3f s = %.3fx)", a, b, a / b, c, d, (d > 0 ? c / d : 0) }'
     else echo -; fi
 }
+echo
+echo "groups side by side (tessaro: every usable processor; onecpu: the same run under taskset -c 0):"
+for name in "${rows[@]}"; do echo "  $name: onecpu / tessaro $(pair "$name" onecpu tessaro)"; done
 if [ "$tty" = 1 ]; then
     echo
     echo "status line (tty: standard error on a pseudo-terminal; ttyoff: same wrapper, redirected):"

@@ -1,7 +1,12 @@
 #include "decoder/confine.h"
 
 #include <sched.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <seccomp.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -10,6 +15,9 @@
 #include <csignal>
 #include <algorithm>
 #include <memory>
+#include <vector>
+
+#include "os/unique_fd.h"
 
 namespace tessaro {
 
@@ -57,43 +65,66 @@ DecoderLimits LimitsForPixels(uint64_t pixels) {
     return {(uint64_t{1} << 30) + 8 * pixels, 60 + pixels / 4000000};
 }
 
-bool ConfineDecoder(const DecoderLimits& limits) {
-    // The child dies with its parent, and leaves nothing to read about it in a core file.
-    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || prctl(PR_SET_DUMPABLE, 0) != 0) return false;
-    const rlimit noCore{0, 0};
-    if (setrlimit(RLIMIT_CORE, &noCore) != 0 || !SetSoftLimits(0, limits)) return false;
+namespace {
 
-#ifdef TESSARO_VALGRIND
-    return true;  // valgrind cannot run a process under a system-call filter
-#endif
+// The filter as a BPF program: built by libseccomp once, in the parent, so that each child only
+// installs it (building it costs far more than a small group's decoding).
+std::vector<sock_filter> BuildFilter() {
     std::unique_ptr<void, FilterFree> filter(seccomp_init(SCMP_ACT_KILL_PROCESS));
-    if (!filter) return false;
+    if (!filter) return {};
     scmp_filter_ctx ctx = filter.get();
     for (const char* name : kAllowed) {
         const int call = seccomp_syscall_resolve_name(name);
         if (call != __NR_SCMP_ERROR && seccomp_rule_add(ctx, SCMP_ACT_ALLOW, call, 0) != 0)
-            return false;
+            return {};
     }
     // Threads, but no new processes: clone only with CLONE_THREAD, and clone3 (whose flags a
     // filter cannot see) answers ENOSYS, on which the C library falls back to clone.
     if (seccomp_rule_add(ctx, SCMP_ACT_ALLOW, SCMP_SYS(clone), 1,
                          SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD)) != 0 ||
         seccomp_rule_add(ctx, SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(clone3), 0) != 0)
-        return false;
+        return {};
     // Opening anything fails (the C library's allocator, for one, looks for a tuning file and
-    // copes without it); the process is not ended for trying.
+    // copes without it); the process is not ended for trying. Signalling is not allowed at all,
+    // not even to itself: abort() then ends the process by the filter instead.
     for (const char* name : {"open", "openat", "openat2"}) {
         const int call = seccomp_syscall_resolve_name(name);
         if (call != __NR_SCMP_ERROR && seccomp_rule_add(ctx, SCMP_ACT_ERRNO(EACCES), call, 0) != 0)
-            return false;
+            return {};
     }
-    // abort() signals the process itself, and only that is allowed.
-    const auto self = static_cast<scmp_datum_t>(getpid());
-    if (seccomp_rule_add(ctx, SCMP_ACT_ALLOW, SCMP_SYS(tgkill), 1, SCMP_A0(SCMP_CMP_EQ, self)) != 0 ||
-        seccomp_rule_add(ctx, SCMP_ACT_ALLOW, SCMP_SYS(kill), 1, SCMP_A0(SCMP_CMP_EQ, self)) != 0)
-        return false;
-    // seccomp_load sets no_new_privs itself.
-    return seccomp_load(ctx) == 0;
+    UniqueFd program(memfd_create("tessaro-filter", MFD_CLOEXEC));
+    struct stat st;
+    if (!program || seccomp_export_bpf(ctx, program.get()) != 0 || fstat(program.get(), &st) != 0 ||
+        st.st_size <= 0 || st.st_size % sizeof(sock_filter) != 0)
+        return {};
+    std::vector<sock_filter> code(static_cast<std::size_t>(st.st_size) / sizeof(sock_filter));
+    if (pread(program.get(), code.data(), static_cast<std::size_t>(st.st_size), 0) != st.st_size)
+        return {};
+    return code;
+}
+
+const std::vector<sock_filter>& DecoderFilter() {
+    static const std::vector<sock_filter> filter = BuildFilter();
+    return filter;
+}
+
+}  // namespace
+
+void PrepareDecoderFilter() { static_cast<void>(DecoderFilter()); }
+
+bool ConfineDecoder(const DecoderLimits& limits) {
+    // The child dies with its parent, and leaves nothing to read about it in a core file.
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || prctl(PR_SET_DUMPABLE, 0) != 0) return false;
+    const rlimit noCore{0, 0};
+    if (setrlimit(RLIMIT_CORE, &noCore) != 0 || !SetSoftLimits(0, limits)) return false;
+#ifdef TESSARO_VALGRIND
+    return true;  // valgrind cannot run a process under a system-call filter
+#endif
+    const std::vector<sock_filter>& code = DecoderFilter();
+    if (code.empty()) return false;
+    sock_fprog program{static_cast<unsigned short>(code.size()), const_cast<sock_filter*>(code.data())};
+    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &program) == 0;
 }
 
 }  // namespace tessaro

@@ -28,6 +28,10 @@ inline constexpr DecoderLimits kMeasuringLimits{uint64_t{1} << 30, 60};
 // be installed; the caller must then not decode.
 bool ConfineDecoder(const DecoderLimits& limits);
 
+// Builds the system-call filter once, ahead of the children that install it (call it before
+// forking; ConfineDecoder would otherwise build it in every child).
+void PrepareDecoderFilter();
+
 // Sets the soft limits of a confined child from its parent.
 bool SetDecoderLimits(int pid, const DecoderLimits& limits);
 

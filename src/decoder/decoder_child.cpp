@@ -181,6 +181,7 @@ std::vector<UniqueFd> KeepOnly(const std::vector<UniqueFd>& tiles, int* channel)
 
 std::optional<DecoderChild> DecoderChild::Start(const std::vector<UniqueFd>& tiles,
                                                 const DecoderLimits& limits) {
+    PrepareDecoderFilter();
     int ends[2];
     if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) return std::nullopt;
     UniqueFd parentEnd(ends[0]);

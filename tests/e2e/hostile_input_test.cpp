@@ -586,7 +586,9 @@ TEST(HostileInput, ADecoderThatDiesCostsOnlyItsGroup) {
 
     // A decoder made to crash, abort, spin or exhaust its memory while measuring: the group gets
     // the unreadable-tile message, keeps its tiles, and the run goes on.
-    std::vector<std::string> modes = {"crash", "abort", "spin"};
+    // (Under valgrind, a death by a processor limit is itself reported as a finding.)
+    std::vector<std::string> modes = {"crash", "abort"};
+    if (!RunsWrapped()) modes.push_back("spin");
     if (!RunsSlowed()) modes.push_back("hog");
     for (const std::string& mode : modes) {
         SCOPED_TRACE(mode);

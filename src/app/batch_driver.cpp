@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <latch>
 #include <mutex>
 #include <numeric>
 #include <optional>
@@ -132,7 +133,19 @@ BatchOutcome SpliceTree(const std::string& rootDir, bool deleteSources, bool sho
         }
     };
     std::atomic<std::size_t> next{0};
+#ifdef TESSARO_SANITIZED
+    // AddressSanitizer's allocator (in this compiler's runtime) is not made safe for fork: a child
+    // forked while another thread allocates can inherit its lock taken. One group at a time.
+    const std::size_t workers = std::min<std::size_t>(1, jobs.size());
+#else
+    const std::size_t workers = std::min<std::size_t>(UsableCpus(), jobs.size());
+#endif
+    // Decoding children are forked from these threads; no thread starts or ends while another may
+    // be forking, so a child never inherits a lock held half-way through either.
+    std::latch started(static_cast<std::ptrdiff_t>(workers));
+    std::latch finishing(static_cast<std::ptrdiff_t>(workers));
     auto work = [&] {
+        started.arrive_and_wait();
         for (std::size_t i; (i = next++) < jobs.size() && InterruptSignal() == 0;) {
             GroupResult result;
             {
@@ -149,8 +162,8 @@ BatchOutcome SpliceTree(const std::string& rootDir, bool deleteSources, bool sho
             results[i] = std::move(result);
             printFinished();
         }
+        finishing.arrive_and_wait();
     };
-    const std::size_t workers = std::min<std::size_t>(UsableCpus(), jobs.size());
     std::vector<std::thread> threads;
     for (std::size_t w = 1; w < workers; ++w) threads.emplace_back(work);
     if (workers > 0) work();

@@ -67,7 +67,11 @@ bool TiffFile::Open(int callerFd, const std::string& name) {
     // From here TIFFClose closes the descriptor.
     static_cast<void>(fd.release());
     tif_.reset(tif);
-    return !errorSeen_;
+    // libtiff reports some directory entries as errors and then skips them (a tag numbered 0
+    // whose type is undefined, for one); the directory it opened is still whole. Whether it
+    // describes a picture we can decode is for Measure to say, and errors from here on count.
+    errorSeen_ = false;
+    return true;
 }
 
 bool TiffFile::PrepareToDecode() {

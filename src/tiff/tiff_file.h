@@ -30,8 +30,9 @@ public:
 
     // Opens `path` read-only without memory mapping. Fails for anything but a regular file
     // (a FIFO or a directory must never block or be handed to libtiff) and for anything libtiff
-    // cannot open, or that libtiff reported an error about while opening. Returns false on
-    // failure; no descriptor is left open either way.
+    // cannot open. Errors libtiff reported while reading the directory and recovered from (it
+    // skipped the entry) are forgotten once the open succeeds. Returns false on failure; no
+    // descriptor is left open either way.
     bool Open(const std::string& path);
     // The same on a descriptor the caller keeps: libtiff reads through a duplicate of it, which
     // it closes with the handle. `name` only labels the handle.
@@ -46,7 +47,7 @@ public:
     bool PrepareToDecode();
 
     TIFF* get() const { return tif_.get(); }
-    // True once libtiff has reported an error on this handle (including while opening).
+    // True once libtiff has reported an error on this handle since it was opened.
     bool errorSeen() const { return errorSeen_; }
 
 private:

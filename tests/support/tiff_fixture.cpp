@@ -78,7 +78,8 @@ class Writer {
 public:
     Writer(const RgbImage& image, const TiffOptions& options) : image_(image), o_(options) {}
 
-    void Write(const std::string& path);
+    // `leadingEntry`: also write a SubfileType entry, which comes first in the directory.
+    void Write(const std::string& path, bool leadingEntry = false);
 
 private:
     bool Jpeg() const { return o_.compression == COMPRESSION_JPEG; }
@@ -244,7 +245,7 @@ uint32_t Writer::PaletteIndex(Rgb colour) const {
     return best;
 }
 
-void Writer::Write(const std::string& path) {
+void Writer::Write(const std::string& path, bool leadingEntry) {
     ASSERT_GE(image_.width, 1);
     ASSERT_GE(image_.height, 1);
     ASSERT_EQ(image_.rgb.size(), std::size_t{3} * image_.width * image_.height);
@@ -272,6 +273,7 @@ void Writer::Write(const std::string& path) {
                            o_.planarSeparate ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG) &&
               TIFFSetField(t, TIFFTAG_ORIENTATION, o_.orientation) &&
               TIFFSetField(t, TIFFTAG_COMPRESSION, o_.compression);
+    if (leadingEntry) ok = ok && TIFFSetField(t, TIFFTAG_SUBFILETYPE, uint32_t{0});
     if (o_.alpha != ExtraAlpha::none) {
         const uint16_t kind = o_.alpha == ExtraAlpha::associated ? EXTRASAMPLE_ASSOCALPHA
                                                                  : EXTRASAMPLE_UNASSALPHA;
@@ -409,6 +411,30 @@ std::vector<uint8_t> ExpectedGreyBgrBottomUp(const RgbImage& image, int bitsPerS
 
 void WriteTiff(const std::string& path, const RgbImage& image, const TiffOptions& options) {
     Writer(image, options).Write(path);
+}
+
+void WriteTiffWithUndefinedEntry(const std::string& path, const RgbImage& image,
+                                  const TiffOptions& options) {
+    ASSERT_FALSE(options.bigTiff);
+    Writer(image, options).Write(path, /*leadingEntry*/ true);
+    std::string bytes = ReadBytes(path);
+    ASSERT_GE(bytes.size(), 8u);
+    const bool big = bytes[0] == 'M';
+    auto get = [&](std::size_t at, int size) {
+        uint32_t v = 0;
+        for (int i = 0; i < size; ++i) {
+            const auto byte = static_cast<uint8_t>(bytes.at(at + (big ? i : size - 1 - i)));
+            v = (v << 8) | byte;
+        }
+        return v;
+    };
+    // The first entry follows the directory's 2-byte count: tag, then type.
+    const std::size_t entry = get(4, 4) + 2;
+    ASSERT_EQ(get(entry, 2), uint32_t{TIFFTAG_SUBFILETYPE});
+    bytes.at(entry) = bytes.at(entry + 1) = '\0';
+    bytes.at(entry + (big ? 3 : 2)) = '\x55';
+    bytes.at(entry + (big ? 2 : 3)) = '\0';
+    WriteBytes(path, bytes);
 }
 
 void WriteBytes(const std::string& path, std::string_view bytes) {

@@ -70,6 +70,12 @@ struct TiffOptions {
 // Reports a test failure (and leaves a partial file) if libtiff refuses anything.
 void WriteTiff(const std::string& path, const RgbImage& image, const TiffOptions& options = {});
 
+// WriteTiff with one more directory entry, first in the directory: a tag numbered 0 of an
+// undefined type (0x55), which libtiff reports as an error while opening and then skips.
+// Classic TIFF only.
+void WriteTiffWithUndefinedEntry(const std::string& path, const RgbImage& image,
+                                 const TiffOptions& options = {});
+
 // The grey level used for grey variants: Rec. 601 luma, (77 R + 150 G + 29 B + 128) / 256.
 uint8_t GreyOf(uint8_t r, uint8_t g, uint8_t b);
 

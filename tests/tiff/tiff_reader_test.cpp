@@ -153,6 +153,27 @@ TEST(TiffSizeQuery, ReportsWidthAndHeight) {
     EXPECT_EQ(TIFFWH(dir / "tile.tif"), (TileSize{157, 151}));
 }
 
+TEST(TiffSizeQuery, EntryLibtiffSkipsWhileOpeningDoesNotFailTheTile) {
+    // libtiff reports the undefined entry as an error, skips it and renders the picture.
+    TempDir dir;
+    const RgbImage picture = PatternTile(40, 30);
+    for (bool bigEndian : {false, true}) {
+        SCOPED_TRACE(bigEndian);
+        TiffOptions options;
+        options.bigEndian = bigEndian;
+        WriteTiffWithUndefinedEntry(dir / "tile.tif", picture, options);
+        EXPECT_EQ(TIFFWH(dir / "tile.tif"), (TileSize{40, 30}));
+        const std::optional<TilePixels> reference = ReadData(dir / "tile.tif");
+        ASSERT_TRUE(reference.has_value());
+        EXPECT_EQ(Bytes(*reference), ExpectedBgrBottomUp(picture));
+        BandTuning rgbaOnly;
+        rgbaOnly.allowDirect = false;
+        for (const BandTuning& tuning : {BandTuning{}, rgbaOnly})
+            EXPECT_EQ(AssembleBands(dir / "tile.tif", {40, 30}, tuning).bytes,
+                      ExpectedBgrBottomUp(picture));
+    }
+}
+
 TEST(TiffSizeQuery, UsesTheFirstImageOfAMultiImageFile) {
     TempDir dir;
     const std::string path = dir / "two.tif";

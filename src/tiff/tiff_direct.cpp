@@ -317,10 +317,9 @@ bool DirectLayoutFor(TIFF* tif, TileSize size, const TIFFRGBAImage& img, DirectL
         // The decoded tile must be exactly tw x th pixels of `samples` bytes.
         if (static_cast<uint64_t>(TIFFTileSize64(tif)) != uint64_t{tw} * th * out.samples)
             return false;
-        // The direct path holds one whole decoded tile. A tile far larger than the picture
-        // (a hostile header: 64015 x 32784 tiles on a 40 x 33 picture) would have it allocate
-        // gigabytes, past the 1 GiB libtiff allows itself (tiff_file.cpp); the RGBA interface
-        // then refuses it cleanly under that cap.
+        // The direct path holds one whole decoded tile. Measure has refused tiles far larger
+        // than the picture; one past the 1 GiB libtiff allows itself (tiff_file.cpp) is left to
+        // the RGBA interface, which refuses it cleanly under that cap.
         if (uint64_t{tw} * th * out.samples > (uint64_t{1} << 30)) return false;
         out.tileWidth = tw;
         out.unitRows = th;

@@ -20,6 +20,24 @@ struct OptionsFree {
     void operator()(TIFFOpenOptions* options) const { TIFFOpenOptionsFree(options); }
 };
 
+// libtiff decodes a stored tile whole, however little of it lies within the picture. A tile
+// that decodes to more than kTileAllowance and to more than kTileOverPicture times the whole
+// picture is no layout a writer chooses (hostile headers claim 64015 x 32784 tiles on a 40 x 33
+// picture, or one 32752 x 32752 tile on 16 x 16); it is refused, so that a few hundred bytes of
+// file cannot ask for gigabytes. Strips need no such rule: libtiff clips a strip's rows to the
+// picture's height, so no strip decodes to more than the picture.
+constexpr uint64_t kTileAllowance = uint64_t{64} << 20;
+constexpr uint64_t kTileOverPicture = 4;
+
+bool TileFarLargerThanPicture(TIFF* tif, uint32_t height) {
+    if (!TIFFIsTiled(tif)) return false;
+    const uint64_t tile = TIFFTileSize64(tif);
+    uint64_t picture = 0;
+    if (__builtin_mul_overflow(static_cast<uint64_t>(TIFFScanlineSize64(tif)), height, &picture))
+        return false;
+    return tile > kTileAllowance && tile / kTileOverPicture > picture;
+}
+
 }  // namespace
 
 int TiffFile::OnError(TIFF*, void* self, const char*, const char*, va_list) {
@@ -105,6 +123,7 @@ bool Measure(const TiffFile& file, TileSize* size) {
     uint16_t compression = COMPRESSION_NONE;
     TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
     if (!TIFFIsCODECConfigured(compression)) return false;
+    if (TileFarLargerThanPicture(tif, height)) return false;
 
     char message[1024] = "";
     if (!TIFFRGBAImageOK(tif, message)) return false;

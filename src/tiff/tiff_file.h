@@ -64,7 +64,8 @@ private:
 };
 
 // The checks shared by the size query and both pixel reads: a size in 1 .. 2^31 - 1, a codec
-// this libtiff has, a kind the RGBA interface accepts, and no error reported so far.
+// this libtiff has, no stored tile far larger than the picture (see the .cpp), a kind the RGBA
+// interface accepts, and no error reported so far.
 bool Measure(const TiffFile& file, TileSize* size);
 
 // TIFFRGBAImageEnd on scope exit, for an image whose TIFFRGBAImageBegin succeeded.

@@ -214,6 +214,21 @@ TEST(TiffSizeQuery, MeasuresAHugeHeaderOnlyFileWithoutAllocatingIt) {
     });
 }
 
+TEST(TiffSizeQuery, RefusesAStoredTileFarLargerThanThePicture) {
+    // One Deflate tile of 8208 x 8208 grey (64.3 MiB decoded): refused on a 16 x 16 picture,
+    // measured on an 8200 x 8200 one. No pixel is decoded either way.
+    TempDir dir;
+    for (uint32_t side : {16u, 8200u}) {
+        SCOPED_TRACE(side);
+        std::vector<Entry> entries = {
+            {256, 4, {side}}, {257, 4, {side}}, {258, 3, {8}},    {259, 3, {8}},  {262, 3, {1}},
+            {277, 3, {1}},    {322, 4, {8208}}, {323, 4, {8208}}, {324, 4, {0}}, {325, 4, {16}}};
+        entries[8].values = {testing::HandMadeDataOffset(entries)};
+        WriteBytes(dir / "tile.tif", ClassicTiff(entries, std::string(16, 'x')));
+        EXPECT_EQ(TIFFWH(dir / "tile.tif").has_value(), side == 8200u);
+    }
+}
+
 TEST(TiffSizeQuery, RefusesWhatThePixelReadCouldNotDecode) {
     TempDir dir;
     const RgbImage picture = MarkedTile(16, 16, 9, 9, 9);

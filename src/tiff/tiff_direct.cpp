@@ -7,6 +7,7 @@
 #endif
 
 #include "tiff/pixel_buffer.h"
+#include "tiff/strip_rows.h"
 
 namespace tessaro::tiff_detail {
 namespace {
@@ -207,23 +208,22 @@ ReadOutcome ReadStrips(const TiffFile& file, TileSize size, const DirectLayout& 
 
 ReadOutcome ReadScanlines(const TiffFile& file, TileSize size, const DirectLayout& layout,
                           const BandSink& sink, const BandTuning& tuning) {
-    TIFF* tif = file.get();
     const uint32_t width = static_cast<uint32_t>(size.width);
     const uint32_t height = static_cast<uint32_t>(size.height);
 
     const uint32_t bandRows = BandRows(1, width, height, tuning.bandBytes);
-    PixelBuffer line = PixelBuffer::Allocate(std::size_t{width} * layout.samples);
+    StripRows rows(file, height, std::size_t{width} * layout.samples, 1);
     PixelBuffer bgr = PixelBuffer::Allocate(std::size_t{bandRows} * width * 3);
-    if (!line || !bgr) return ReadOutcome::failed;
+    if (!bgr) return ReadOutcome::failed;
 
     Band band{height, 0, 0, layout.upsideDown, std::size_t{width} * 3, bgr.data()};
     for (uint32_t first = 0; first < height; first += bandRows) {
         band.first = first;
         band.count = std::min(bandRows, height - first);
         for (uint32_t row = first; row < first + band.count; ++row) {
-            if (TIFFReadScanline(tif, line.data(), row, 0) == -1 || file.errorSeen())
-                return ReadOutcome::failed;
-            ConvertSpan(layout, line.data(), 0, width, band.Row(row), width);
+            uint8_t* line = nullptr;
+            if (rows.Next(1, &line) != 1) return ReadOutcome::failed;
+            ConvertSpan(layout, line, 0, width, band.Row(row), width);
         }
         if (!band.Deliver(sink)) return ReadOutcome::sinkStopped;
     }

@@ -74,6 +74,43 @@ private:
     int used_ = 0;
 };
 
+// PackBits over a whole block, ignoring rows: repeats of 3 to 128 bytes, literals up to 128.
+std::vector<uint8_t> PackBitsAcrossRows(const std::vector<uint8_t>& in) {
+    std::vector<uint8_t> out;
+    auto repeats = [&](std::size_t at) {
+        std::size_t n = 1;
+        while (at + n < in.size() && n < 128 && in[at + n] == in[at]) ++n;
+        return n;
+    };
+    for (std::size_t i = 0; i < in.size();) {
+        if (const std::size_t n = repeats(i); n >= 3) {
+            out.push_back(static_cast<uint8_t>(257 - n));
+            out.push_back(in[i]);
+            i += n;
+            continue;
+        }
+        std::size_t n = 1;
+        while (i + n < in.size() && n < 128 && repeats(i + n) < 3) ++n;
+        out.push_back(static_cast<uint8_t>(n - 1));
+        out.insert(out.end(), in.begin() + static_cast<std::ptrdiff_t>(i),
+                   in.begin() + static_cast<std::ptrdiff_t>(i + n));
+        i += n;
+    }
+    return out;
+}
+
+// Writes one strip or tile, encoded by libtiff or, for runsAcrossRows, by PackBitsAcrossRows.
+bool WriteBlock(TIFF* t, const TiffOptions& o, uint32_t index, std::vector<uint8_t> data) {
+    const bool raw = o.runsAcrossRows && o.compression == COMPRESSION_PACKBITS;
+    if (raw) data = PackBitsAcrossRows(data);
+    const auto size = static_cast<tmsize_t>(data.size());
+    if (o.tiled)
+        return (raw ? TIFFWriteRawTile(t, index, data.data(), size)
+                    : TIFFWriteEncodedTile(t, index, data.data(), size)) != -1;
+    return (raw ? TIFFWriteRawStrip(t, index, data.data(), size)
+                : TIFFWriteEncodedStrip(t, index, data.data(), size)) != -1;
+}
+
 class Writer {
 public:
     Writer(const RgbImage& image, const TiffOptions& options) : image_(image), o_(options) {}
@@ -315,22 +352,17 @@ void Writer::Write(const std::string& path, bool leadingEntry) {
         if (o_.tiled) {
             for (uint32_t y = 0; y < static_cast<uint32_t>(image_.height); y += o_.tileLength)
                 for (uint32_t x = 0; x < static_cast<uint32_t>(image_.width); x += o_.tileWidth) {
-                    std::vector<uint8_t> data = Block(plane, y, o_.tileLength, x, o_.tileWidth);
                     const uint32_t tile = TIFFComputeTile(t, x, y, 0, static_cast<uint16_t>(plane));
-                    ASSERT_NE(TIFFWriteEncodedTile(t, tile, data.data(),
-                                                   static_cast<tmsize_t>(data.size())),
-                              -1)
+                    ASSERT_TRUE(WriteBlock(t, o_, tile,
+                                           Block(plane, y, o_.tileLength, x, o_.tileWidth)))
                         << path << ": " << errors;
                 }
         } else {
             for (uint32_t y = 0; y < static_cast<uint32_t>(image_.height); y += o_.rowsPerStrip) {
                 const uint32_t rows =
                     std::min<uint32_t>(o_.rowsPerStrip, static_cast<uint32_t>(image_.height) - y);
-                std::vector<uint8_t> data = Block(plane, y, rows, 0, image_.width);
                 const uint32_t strip = TIFFComputeStrip(t, y, static_cast<uint16_t>(plane));
-                ASSERT_NE(TIFFWriteEncodedStrip(t, strip, data.data(),
-                                                static_cast<tmsize_t>(data.size())),
-                          -1)
+                ASSERT_TRUE(WriteBlock(t, o_, strip, Block(plane, y, rows, 0, image_.width)))
                     << path << ": " << errors;
             }
         }

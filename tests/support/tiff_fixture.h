@@ -54,6 +54,9 @@ struct TiffOptions {
     // Opaque alpha (255) leaves the colours exactly as they are; a varying alpha makes libtiff
     // premultiply unassociated alpha, so the expected pixels below no longer apply.
     bool varyingAlpha = false;
+    // With PackBits: encode each strip or tile as one stream whose runs cross row ends (libtiff
+    // itself starts a new run at every row).
+    bool runsAcrossRows = false;
 };
 
 // Writes `image` as a TIFF so that libtiff's RGBA interface displays `image`:

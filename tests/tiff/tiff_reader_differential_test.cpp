@@ -156,6 +156,22 @@ std::vector<Variant> Corpus() {
             }
         }
 
+    // PackBits whose runs cross row ends, which libtiff decodes whole strips of but not scanlines.
+    for (const char* kindName : {"Grey8", "Rgb8", "Rgb16", "Palette4", "Grey1"})
+        for (const auto& k : kinds) {
+            if (k.name != std::string(kindName)) continue;
+            TiffOptions o = k.options;
+            o.compression = COMPRESSION_PACKBITS;
+            o.runsAcrossRows = true;
+            o.bigEndian = o.bitsPerSample == 16;
+            const std::string n = std::string(kindName) + "_PackBitsAcrossRows";
+            corpus.push_back(Make(n + "_Strips4", o));
+            TiffOptions single = o;
+            single.rowsPerStrip = 151;
+            corpus.push_back(Make(n + "_SingleStrip", single));
+            corpus.push_back(Make(n + "_Tiles16", Tiled(o)));
+        }
+
     // JPEG: RGB, YCbCr (decoded to RGB by libjpeg) and grey.
     const NamedKind jpegKinds[] = {{"JpegRgb", JpegOf(Kind(PHOTOMETRIC_RGB, 8))},
                                    {"JpegYCbCr", JpegOf(Kind(PHOTOMETRIC_YCBCR, 8))},

@@ -1,0 +1,144 @@
+#include "tiff/strip_rows.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace tessaro::tiff_detail {
+namespace {
+
+bool DecodesRowByRow(uint16_t compression) {
+    switch (compression) {
+        case COMPRESSION_NONE:
+        case COMPRESSION_LZW:
+        case COMPRESSION_ADOBE_DEFLATE:
+        case COMPRESSION_DEFLATE:
+        case COMPRESSION_CCITTRLE:
+        case COMPRESSION_CCITTRLEW:
+        case COMPRESSION_CCITTFAX3:
+        case COMPRESSION_CCITTFAX4:
+        case COMPRESSION_JPEG:
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+StripRows::StripRows(const TiffFile& file, uint32_t height, std::size_t scanline,
+                     uint32_t chunkRows)
+    : file_(file), tif_(file.get()), height_(height), scanline_(scanline),
+      chunkRows_(std::max(chunkRows, 1u)) {
+    uint16_t compression = COMPRESSION_NONE;
+    uint16_t bits = 8;
+    TIFFGetFieldDefaulted(tif_, TIFFTAG_COMPRESSION, &compression);
+    TIFFGetFieldDefaulted(tif_, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tif_, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip_);
+    if (rowsPerStrip_ == 0 || scanline_ == 0) return;  // no buffer: every Next() fails
+    rowsPerStrip_ = std::min(rowsPerStrip_, height_);
+    swab16_ = bits == 16 && TIFFIsByteSwapped(tif_);
+    mode_ = compression == COMPRESSION_PACKBITS ? Mode::packBits
+            : DecodesRowByRow(compression)      ? Mode::scanlines
+                                                : Mode::wholeStrips;
+    const uint32_t bufferRows =
+        mode_ == Mode::wholeStrips ? rowsPerStrip_ : std::min(chunkRows_, rowsPerStrip_);
+    rows_ = PixelBuffer::Allocate(std::size_t{bufferRows} * scanline_);
+}
+
+bool StripRows::StartStrip(uint32_t strip) {
+    const uint32_t first = row_;
+    stripEnd_ = first + std::min(rowsPerStrip_, height_ - first);
+    const std::size_t bytes = std::size_t{stripEnd_ - first} * scanline_;
+    switch (mode_) {
+        case Mode::scanlines:
+            return true;
+        case Mode::wholeStrips:
+            return TIFFReadEncodedStrip(tif_, strip, rows_.data(), static_cast<tmsize_t>(bytes)) !=
+                       -1 &&
+                   !file_.errorSeen();
+        case Mode::packBits:
+            break;
+    }
+    // As libtiff reads a strip before decoding it: all of its byte count, which must lie
+    // within the file, with the bits of each byte reversed for fill order 2.
+    const uint64_t count = TIFFGetStrileByteCount(tif_, strip);
+    struct stat st {};
+    if (count == 0 || ::fstat(TIFFFileno(tif_), &st) != 0 ||
+        count > static_cast<uint64_t>(st.st_size))
+        return false;
+    raw_ = PixelBuffer::Allocate(static_cast<std::size_t>(count));
+    if (!raw_ || TIFFReadRawStrip(tif_, strip, raw_.data(), static_cast<tmsize_t>(count)) !=
+                     static_cast<tmsize_t>(count))
+        return false;
+    uint16_t fillOrder = FILLORDER_MSB2LSB;
+    TIFFGetFieldDefaulted(tif_, TIFFTAG_FILLORDER, &fillOrder);
+    if (fillOrder == FILLORDER_LSB2MSB) TIFFReverseBits(raw_.data(), static_cast<tmsize_t>(count));
+    rawAt_ = 0;
+    rawSize_ = static_cast<std::size_t>(count);
+    stripLeft_ = bytes;
+    run_ = Run{};
+    return !file_.errorSeen();
+}
+
+// The PackBits decoder libtiff runs over a whole strip, resumable at any byte: a run is cut
+// short only at the end of the strip, and running out of data before the strip is full fails.
+bool StripRows::UnpackBits(uint8_t* out, std::size_t bytes) {
+    const uint8_t* raw = raw_.data();
+    while (bytes > 0) {
+        if (run_.left == 0) {
+            if (rawAt_ >= rawSize_) return false;
+            const int n = static_cast<int8_t>(raw[rawAt_++]);
+            if (n == -128) continue;  // no operation
+            run_.literal = n >= 0;
+            run_.left = std::min<std::size_t>(n >= 0 ? n + 1 : 1 - n, stripLeft_);
+            if (run_.literal ? rawSize_ - rawAt_ < run_.left : rawAt_ >= rawSize_) return false;
+            if (!run_.literal) run_.value = raw[rawAt_++];
+        }
+        const std::size_t take = std::min(run_.left, bytes);
+        if (run_.literal) {
+            std::memcpy(out, raw + rawAt_, take);
+            rawAt_ += take;
+        } else {
+            std::memset(out, run_.value, take);
+        }
+        out += take;
+        bytes -= take;
+        run_.left -= take;
+        stripLeft_ -= take;
+    }
+    return true;
+}
+
+uint32_t StripRows::Next(uint32_t maxRows, uint8_t** rows) {
+    if (!rows_ || row_ >= height_) return 0;
+    if (row_ == stripEnd_ && !StartStrip(TIFFComputeStrip(tif_, row_, 0))) return 0;
+    uint32_t count = std::min(maxRows, stripEnd_ - row_);
+    if (mode_ != Mode::wholeStrips) count = std::min(count, chunkRows_);
+    if (count == 0) return 0;
+
+    uint8_t* out = rows_.data();
+    switch (mode_) {
+        case Mode::scanlines:
+            for (uint32_t k = 0; k < count; ++k)
+                if (TIFFReadScanline(tif_, out + k * scanline_, row_ + k, 0) == -1) return 0;
+            break;
+        case Mode::packBits:
+            if (!UnpackBits(out, count * scanline_)) return 0;
+            // libtiff hands 16-bit samples over in the machine's byte order.
+            if (swab16_)
+                TIFFSwabArrayOfShort(reinterpret_cast<uint16_t*>(out),
+                                     static_cast<tmsize_t>(count * scanline_ / 2));
+            break;
+        case Mode::wholeStrips:
+            out += std::size_t{row_ % rowsPerStrip_} * scanline_;
+            break;
+    }
+    if (file_.errorSeen()) return 0;
+    row_ += count;
+    *rows = out;
+    return count;
+}
+
+}  // namespace tessaro::tiff_detail

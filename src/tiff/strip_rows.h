@@ -1,0 +1,60 @@
+// The decoded rows of a picture stored in strips with its samples interleaved, handed out in
+// stored order a few at a time, exactly as libtiff decodes each strip whole.
+//
+// Codecs that decode a strip row by row (none, LZW, Deflate, CCITT, JPEG) are read scanline by
+// scanline, so a strip costs its compressed bytes and a few rows, however large it decodes.
+// PackBits is decoded here from the raw strip: libtiff's scanline read cuts a run at the end of
+// each row, and writers may let runs cross rows, so its scanlines can differ from the strip it
+// decodes whole. Other codecs are decoded a whole strip at a time.
+#pragma once
+
+#include <tiffio.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "tiff/pixel_buffer.h"
+#include "tiff/tiff_file.h"
+
+namespace tessaro::tiff_detail {
+
+class StripRows {
+public:
+    // `scanline`: the bytes of one decoded row; `chunkRows`: the most rows one Next() returns.
+    StripRows(const TiffFile& file, uint32_t height, std::size_t scanline, uint32_t chunkRows);
+
+    // Points `rows` at the next stored rows, packed: at most `maxRows` (and chunkRows), and
+    // never past the end of a strip. Returns how many, or 0 when decoding fails.
+    uint32_t Next(uint32_t maxRows, uint8_t** rows);
+
+private:
+    enum class Mode { scanlines, packBits, wholeStrips };
+    struct Run {
+        bool literal = false;
+        std::size_t left = 0;  // bytes of the run still to write
+        uint8_t value = 0;     // a repeat run's byte
+    };
+
+    bool StartStrip(uint32_t strip);
+    bool UnpackBits(uint8_t* out, std::size_t bytes);
+
+    const TiffFile& file_;
+    TIFF* tif_;
+    uint32_t height_;
+    std::size_t scanline_;
+    uint32_t rowsPerStrip_ = 1;
+    uint32_t chunkRows_;
+    Mode mode_ = Mode::scanlines;
+    bool swab16_ = false;   // 16-bit samples in a file of the other byte order
+    uint32_t row_ = 0;      // the next stored row
+    uint32_t stripEnd_ = 0; // the row after the current strip
+    PixelBuffer rows_;      // a chunk of rows, or a whole strip
+    // PackBits: the current strip's raw bytes and where decoding stands in them.
+    PixelBuffer raw_;
+    std::size_t rawAt_ = 0;
+    std::size_t rawSize_ = 0;
+    std::size_t stripLeft_ = 0;  // decoded bytes the strip still has to give
+    Run run_;
+};
+
+}  // namespace tessaro::tiff_detail

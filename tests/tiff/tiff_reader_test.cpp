@@ -508,5 +508,25 @@ TEST(TiffReaderBands, HugeCompressedStripIsReadInLittleMemory) {
     });
 }
 
+TEST(TiffReaderBands, HugeStripOfAKindOnlyTheRgbaInterfaceTakesIsReadInLittleMemory) {
+    // One CCITT G4 strip of 3000 x 2000 min-is-white pixels: 750 KB decoded, a 24 MB raster for
+    // the RGBA interface. Decoded a few rows at a time, it needs one band.
+    TempDir dir;
+    TiffOptions options;
+    options.photometric = PHOTOMETRIC_MINISWHITE;
+    options.bitsPerSample = 1;
+    options.compression = COMPRESSION_CCITTFAX4;
+    options.rowsPerStrip = 2000;
+    const std::string path = dir / "fax.tif";
+    WriteTiff(path, MarkedTile(3000, 2000, 250, 250, 250), options);
+    EXPECT_EQ(AssembleBands(path, {3000, 2000}).path, BandPath::rgba);
+    ExpectWithinAddressSpace(std::size_t{12} << 20, [&] {
+        const bool bandsFit =
+            ReadTileBands(path, {3000, 2000}, [](const TileBand&) { return true; }) ==
+            ReadOutcome::ok;
+        return bandsFit && !ReadData(path).has_value();
+    });
+}
+
 }  // namespace
 }  // namespace tessaro::testing

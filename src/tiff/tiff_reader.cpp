@@ -14,10 +14,33 @@ namespace tessaro {
 namespace tiff_detail {
 namespace {
 
-// The RGBA interface band by band, for what the row route below does not take. Each band is a run of whole strips (or rows of tiles): the
-// interface is asked for exactly those stored rows (row_offset counts stored rows from the
-// file's first row), so it reads and converts every strip exactly as it would for the whole
-// picture. With a bottom-left origin the band's raster rows come out bottom-up: for an upside-down
+// Whether the begun image's put routine converts one row at a time (subsampled YCbCr converts
+// blocks of rows).
+bool ConvertsRowByRow(TIFF* tif, const TIFFRGBAImage& img) {
+    if (img.photometric != PHOTOMETRIC_YCBCR) return true;
+    uint16_t across = 0;
+    uint16_t down = 0;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_YCBCRSUBSAMPLING, &across, &down);
+    return across == 1 && down == 1;
+}
+
+// Whether the RGBA interface converts a band that starts inside a row of tiles exactly as it
+// converts those rows when it reads the row of tiles whole. Not for grey of 16 bits or with an
+// alpha sample: libtiff 4.5's put routines for those step over the unused part of a clipped
+// tile's rows by a miscounted amount, so its rows depend on where the band started.
+bool SplitsTileRowsExactly(const TIFFRGBAImage& img) {
+    const bool grey = img.photometric == PHOTOMETRIC_MINISBLACK ||
+                      img.photometric == PHOTOMETRIC_MINISWHITE;
+    return !(grey && (img.bitspersample == 16 || img.samplesperpixel > 1));
+}
+
+// The RGBA interface band by band, for what the row route below does not take: tiles, separate
+// planes, subsampled YCbCr. Each band is a run of whole strips (or rows of tiles): the interface
+// is asked for exactly those stored rows (row_offset counts stored rows from the file's first
+// row), so it reads and converts every strip exactly as it would for the whole picture. A row of
+// tiles whose raster would pass tuning.maxTileRowBytes goes in thinner bands instead, each of
+// which has the interface decode the row's tiles again and convert the band's rows of them.
+// With a bottom-left origin the band's raster rows come out bottom-up: for an upside-down
 // orientation the band's last stored row is its lowest raster row, otherwise its first.
 ReadOutcome ReadThroughRgba(const TiffFile& file, TileSize size, TIFFRGBAImage& img,
                             const BandSink& sink, const BandTuning& tuning) {
@@ -35,7 +58,11 @@ ReadOutcome ReadThroughRgba(const TiffFile& file, TileSize size, TIFFRGBAImage& 
 
     const uint64_t unitBytes = uint64_t{unitRows} * width * 4;
     const uint64_t units = std::max<uint64_t>(1, tuning.bandBytes / unitBytes);
-    const uint32_t bandRows = static_cast<uint32_t>(std::min<uint64_t>(height, units * unitRows));
+    uint32_t bandRows = static_cast<uint32_t>(std::min<uint64_t>(height, units * unitRows));
+    if (TIFFIsTiled(tif) && unitBytes > tuning.maxTileRowBytes && ConvertsRowByRow(tif, img) &&
+        SplitsTileRowsExactly(img))
+        bandRows = static_cast<uint32_t>(
+            std::clamp<uint64_t>(tuning.maxTileRowBytes / (uint64_t{width} * 4), 1, unitRows));
 
     PixelBuffer raster = PixelBuffer::Allocate(std::size_t{bandRows} * width * 4);
     if (!raster) return ReadOutcome::failed;
@@ -63,14 +90,10 @@ ReadOutcome ReadThroughRgba(const TiffFile& file, TileSize size, TIFFRGBAImage& 
 constexpr std::size_t kChunkBytes = std::size_t{256} << 10;
 
 // Whether the picture can go through the row route: strips with interleaved samples, converted
-// a row at a time (subsampled YCbCr converts blocks of rows, and is left to the band route).
+// a row at a time.
 bool TakesRowRoute(TIFF* tif, const TIFFRGBAImage& img) {
-    if (TIFFIsTiled(tif) || !img.isContig || img.put.contig == nullptr) return false;
-    if (img.photometric != PHOTOMETRIC_YCBCR) return true;
-    uint16_t across = 0;
-    uint16_t down = 0;
-    TIFFGetFieldDefaulted(tif, TIFFTAG_YCBCRSUBSAMPLING, &across, &down);
-    return across == 1 && down == 1;
+    return !TIFFIsTiled(tif) && img.isContig && img.put.contig != nullptr &&
+           ConvertsRowByRow(tif, img);
 }
 
 // The RGBA interface's own conversion over rows decoded a few at a time (StripRows), so that a

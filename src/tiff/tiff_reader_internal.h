@@ -15,8 +15,12 @@ struct BandTuning {
     bool allowDirect = true;
     // Bands hold up to about this many bytes of band buffer (at least one row). The direct
     // path's whole strips and every route's tiles group whole strips or rows of tiles, and such
-    // a band is never smaller than one strip or one row of tiles.
+    // a band is never smaller than one strip or one row of tiles (but see maxTileRowBytes).
     std::size_t bandBytes = std::size_t{4} << 20;
+    // A row of tiles whose band would take more than this goes in thinner bands of about this
+    // size, each decoding the row's tiles again, so a wide picture in tall tiles costs one
+    // decoded tile and a bounded band rather than a whole row of tiles.
+    std::size_t maxTileRowBytes = std::size_t{16} << 20;
     // In the direct path, strips that decode to more than this are read scanline by scanline
     // rather than whole, so one huge compressed strip costs a scanline, not the picture. (The
     // RGBA interface's strips are always read a few rows at a time.)

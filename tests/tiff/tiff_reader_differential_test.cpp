@@ -284,9 +284,14 @@ TEST_P(TiffReaderDifferential, EveryBandRouteMatchesTheReference) {
     rgbaSmallest.allowDirect = false;
     BandTuning scanlines = smallest;  // direct strips always read row by row
     scanlines.maxStripBytes = 0;
+    BandTuning thinTileRows = smallest;  // rows of tiles split into bands of one row
+    thinTileRows.maxTileRowBytes = 1;
+    BandTuning rgbaThinTileRows = thinTileRows;
+    rgbaThinTileRows.allowDirect = false;
     const std::pair<const char*, BandTuning> routes[] = {
         {"default", direct},          {"rgba", rgbaOnly},          {"smallest bands", smallest},
-        {"rgba smallest", rgbaSmallest}, {"scanlines", scanlines}};
+        {"rgba smallest", rgbaSmallest}, {"scanlines", scanlines}, {"thin tile rows", thinTileRows},
+        {"rgba thin tile rows", rgbaThinTileRows}};
     for (const auto& [route, tuning] : routes) {
         SCOPED_TRACE(route);
         const Assembled bands = AssembleBands(file, *size, tuning);

@@ -441,13 +441,15 @@ TEST(TiffReaderBands, SinkThatRefusesStopsTheRead) {
 
 TEST(TiffReaderBands, BandsKeepToTheirBudgetWhateverThePictureSize) {
     // With a 256 KiB band budget and 1 MiB strips read whole, no band may exceed the budget
-    // except by being one row of tiles.
+    // except by being one row of tiles, and that only up to 512 KiB.
     TempDir dir;
     constexpr int32_t kWidth = 1000, kHeight = 800;
     constexpr std::size_t kBudget = 256 << 10;
+    constexpr std::size_t kTileRowBudget = 512 << 10;
     BandTuning tuning;
     tuning.bandBytes = kBudget;
     tuning.maxStripBytes = 1 << 20;
+    tuning.maxTileRowBytes = kTileRowBudget;
     struct Case {
         const char* name;
         TiffOptions options;
@@ -459,6 +461,10 @@ TEST(TiffReaderBands, BandsKeepToTheirBudgetWhateverThePictureSize) {
     TiffOptions tiles;
     tiles.tiled = true;
     tiles.tileWidth = tiles.tileLength = 128;  // a row of tiles is 384 KB of BGR
+    TiffOptions tallTiles = tiles;  // a row of tiles is 768 KB of BGR, 1 MB of raster
+    tallTiles.tileLength = 256;
+    TiffOptions tallPaletteTiles = tallTiles;
+    tallPaletteTiles.photometric = PHOTOMETRIC_PALETTE;
     TiffOptions palette = strips;
     palette.photometric = PHOTOMETRIC_PALETTE;
     TiffOptions oneLzwStrip;
@@ -471,6 +477,9 @@ TEST(TiffReaderBands, BandsKeepToTheirBudgetWhateverThePictureSize) {
     const Case cases[] = {
         {"strips", strips, BandPath::directStrips, budgetRows},
         {"tiles", tiles, BandPath::directTiles, 128},
+        {"tall tiles", tallTiles, BandPath::directTiles, int32_t{kTileRowBudget / (3 * kWidth)}},
+        {"tall palette tiles", tallPaletteTiles, BandPath::rgba,
+         int32_t{kTileRowBudget / (4 * kWidth)}},
         {"palette", palette, BandPath::rgba, rgbaBudgetRows},
         {"one LZW strip", oneLzwStrip, BandPath::directScanlines, budgetRows},
         {"one raw strip", oneRawStrip, BandPath::directStrips, budgetRows},

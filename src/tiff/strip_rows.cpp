@@ -19,6 +19,8 @@ bool DecodesRowByRow(uint16_t compression) {
         case COMPRESSION_CCITTFAX3:
         case COMPRESSION_CCITTFAX4:
         case COMPRESSION_JPEG:
+        case COMPRESSION_LZMA:
+        case COMPRESSION_ZSTD:
             return true;
         default:
             return false;

@@ -1,8 +1,8 @@
 // The decoded rows of a picture stored in strips with its samples interleaved, handed out in
 // stored order a few at a time, exactly as libtiff decodes each strip whole.
 //
-// Codecs that decode a strip row by row (none, LZW, Deflate, CCITT, JPEG) are read scanline by
-// scanline, so a strip costs its compressed bytes and a few rows, however large it decodes.
+// Codecs that decode a strip as a stream (none, LZW, Deflate, CCITT, JPEG, LZMA, ZSTD) are read
+// scanline by scanline, so a strip costs its compressed bytes and a few rows, however large it decodes.
 // PackBits is decoded here from the raw strip: libtiff's scanline read cuts a run at the end of
 // each row, and writers may let runs cross rows, so its scanlines can differ from the strip it
 // decodes whole. Other codecs are decoded a whole strip at a time.

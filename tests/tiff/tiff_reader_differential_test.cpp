@@ -136,6 +136,8 @@ std::vector<Variant> Corpus() {
         {"Deflate", COMPRESSION_ADOBE_DEFLATE, PREDICTOR_NONE},
         {"DeflatePredictor", COMPRESSION_ADOBE_DEFLATE, PREDICTOR_HORIZONTAL},
         {"PackBits", COMPRESSION_PACKBITS, PREDICTOR_NONE},
+        {"Zstd", COMPRESSION_ZSTD, PREDICTOR_NONE},
+        {"LzmaPredictor", COMPRESSION_LZMA, PREDICTOR_HORIZONTAL},
     };
     for (const auto& c : compressions)
         for (const char* kindName : {"Grey8", "Rgb8", "Rgb16", "Palette4", "Grey1", "RgbStraightAlpha8"}) {
@@ -250,7 +252,9 @@ bool QualifiesForDirect(const TiffOptions& o) {
     const bool grey = o.photometric == PHOTOMETRIC_MINISBLACK || o.photometric == PHOTOMETRIC_MINISWHITE;
     const bool rgb = o.photometric == PHOTOMETRIC_RGB ||
                      (o.photometric == PHOTOMETRIC_YCBCR && o.compression == COMPRESSION_JPEG);
-    return o.bitsPerSample == 8 && o.alpha == ExtraAlpha::none && (grey || (rgb && !o.planarSeparate));
+    const bool codec = o.compression != COMPRESSION_ZSTD && o.compression != COMPRESSION_LZMA;
+    return o.bitsPerSample == 8 && o.alpha == ExtraAlpha::none && codec &&
+           (grey || (rgb && !o.planarSeparate));
 }
 
 class TiffReaderDifferential : public ::testing::TestWithParam<Variant> {

@@ -34,8 +34,8 @@ std::vector<std::string> CaseFiles() {
 }
 
 // The routes the fuzzer compares: the production one, the smallest bands through the direct
-// path (scanline by scanline above 1 KiB a strip), and the smallest bands through the RGBA
-// interface.
+// path (scanline by scanline above 1 KiB a strip, rows of tiles above 64 KiB in thinner bands),
+// and the smallest bands through the RGBA interface.
 std::vector<BandTuning> Routes() {
     BandTuning production;
     BandTuning direct;
@@ -43,6 +43,7 @@ std::vector<BandTuning> Routes() {
     direct.maxStripBytes = 1024;
     BandTuning rgba = direct;
     rgba.allowDirect = false;
+    direct.maxTileRowBytes = std::size_t{64} << 10;
     return {production, direct, rgba};
 }
 

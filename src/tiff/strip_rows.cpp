@@ -67,7 +67,7 @@ bool StripRows::StartStrip(uint32_t strip) {
     // within the file, with the bits of each byte reversed for fill order 2.
     const uint64_t count = TIFFGetStrileByteCount(tif_, strip);
     struct stat st {};
-    if (count == 0 || ::fstat(TIFFFileno(tif_), &st) != 0 ||
+    if (count == 0 || ::fstat(file_.fd(), &st) != 0 ||
         count > static_cast<uint64_t>(st.st_size))
         return false;
     raw_ = PixelBuffer::Allocate(static_cast<std::size_t>(count));

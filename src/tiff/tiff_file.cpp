@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "scan/unique_fd.h"
@@ -69,8 +71,9 @@ bool TiffFile::Open(int callerFd, const std::string& name) {
 
     struct stat st {};
     if (::fstat(callerFd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    UniqueFd fd(::fcntl(callerFd, F_DUPFD_CLOEXEC, 0));
-    if (!fd) return false;
+    fd_ = UniqueFd(::fcntl(callerFd, F_DUPFD_CLOEXEC, 0));
+    if (!fd_) return false;
+    offset_ = 0;
 
     std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
     if (!options) return false;
@@ -78,12 +81,15 @@ bool TiffFile::Open(int callerFd, const std::string& name) {
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), &TiffFile::OnWarning, this);
     TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), kMaxSingleAllocation);
 
-    // "m": read with read(2), never mmap, so a file truncated under us is a read error and not
-    // a SIGBUS.
-    TIFF* tif = TIFFFdOpenExt(fd.get(), name.c_str(), "rm", options.get());
-    if (tif == nullptr) return false;  // libtiff leaves the descriptor to us on failure
-    // From here TIFFClose closes the descriptor.
-    static_cast<void>(fd.release());
+    // "m": libtiff never maps the file, so a file truncated under us is a read error and not a
+    // SIGBUS. It reads through our procedures, which keep their own offset and read with
+    // pread(): a duplicate shares the caller's file offset, which libtiff would otherwise move
+    // (and which it expects at 0 when it reads the header), so another handle on the same
+    // descriptor, or the caller's next size query, would read from the wrong place.
+    TIFF* tif = TIFFClientOpenExt(name.c_str(), "rm", static_cast<thandle_t>(this), &ReadProc,
+                                  &WriteProc, &SeekProc, &CloseProc, &SizeProc, &MapProc,
+                                  &UnmapProc, options.get());
+    if (tif == nullptr) return false;
     tif_.reset(tif);
     // libtiff reports some directory entries as errors and then skips them (a tag numbered 0
     // whose type is undefined, for one); the directory it opened is still whole. Whether it
@@ -91,6 +97,53 @@ bool TiffFile::Open(int callerFd, const std::string& name) {
     errorSeen_ = false;
     return true;
 }
+
+tmsize_t TiffFile::ReadProc(thandle_t self, void* buffer, tmsize_t size) {
+    auto* file = static_cast<TiffFile*>(self);
+    if (size < 0) return -1;
+    tmsize_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(file->fd_.get(), static_cast<char*>(buffer) + done,
+                                  static_cast<std::size_t>(size - done),
+                                  static_cast<off_t>(file->offset_));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += n;
+        file->offset_ += static_cast<uint64_t>(n);
+    }
+    return done;
+}
+
+tmsize_t TiffFile::WriteProc(thandle_t, void*, tmsize_t) { return -1; }
+
+toff_t TiffFile::SeekProc(thandle_t self, toff_t offset, int whence) {
+    auto* file = static_cast<TiffFile*>(self);
+    switch (whence) {
+        case SEEK_SET:
+            file->offset_ = offset;
+            break;
+        case SEEK_CUR:
+            file->offset_ += offset;
+            break;
+        case SEEK_END:
+            file->offset_ = SizeProc(self) + offset;
+            break;
+        default:
+            return static_cast<toff_t>(-1);
+    }
+    return file->offset_;
+}
+
+int TiffFile::CloseProc(thandle_t) { return 0; }  // the descriptor is closed with the TiffFile
+
+toff_t TiffFile::SizeProc(thandle_t self) {
+    struct stat st {};
+    if (::fstat(static_cast<TiffFile*>(self)->fd_.get(), &st) != 0) return 0;
+    return static_cast<toff_t>(st.st_size);
+}
+
+int TiffFile::MapProc(thandle_t, void**, toff_t*) { return 0; }
+void TiffFile::UnmapProc(thandle_t, void*, toff_t) {}
 
 bool TiffFile::PrepareToDecode() {
     TIFF* tif = tif_.get();

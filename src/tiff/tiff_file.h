@@ -17,6 +17,7 @@
 #include <memory>
 #include <string>
 
+#include "scan/unique_fd.h"
 #include "tiff/pixel_buffer.h"
 #include "tiff/tiff_reader.h"
 
@@ -35,7 +36,8 @@ public:
     // descriptor is left open either way.
     bool Open(const std::string& path);
     // The same on a descriptor the caller keeps: libtiff reads through a duplicate of it, which
-    // it closes with the handle. `name` only labels the handle.
+    // is closed with the handle, at offsets of its own (the caller's file offset is neither used
+    // nor moved). `name` only labels the handle.
     bool Open(int fd, const std::string& name);
 
     // Call before decoding pixels. libtiff 4.5 refuses every uncompressed tile through the RGBA
@@ -47,12 +49,22 @@ public:
     bool PrepareToDecode();
 
     TIFF* get() const { return tif_.get(); }
+    // The handle's own descriptor (for another handle on the same file, or its size).
+    int fd() const { return fd_.get(); }
     // True once libtiff has reported an error on this handle since it was opened.
     bool errorSeen() const { return errorSeen_; }
 
 private:
     static int OnError(TIFF*, void* self, const char*, const char*, va_list);
     static int OnWarning(TIFF*, void*, const char*, const char*, va_list);
+    // libtiff's file procedures; `self` is the TiffFile.
+    static tmsize_t ReadProc(thandle_t self, void* buffer, tmsize_t size);
+    static tmsize_t WriteProc(thandle_t, void*, tmsize_t);
+    static toff_t SeekProc(thandle_t self, toff_t offset, int whence);
+    static int CloseProc(thandle_t);
+    static toff_t SizeProc(thandle_t self);
+    static int MapProc(thandle_t, void**, toff_t*);
+    static void UnmapProc(thandle_t, void*, toff_t);
 
     struct Closer {
         void operator()(TIFF* tif) const { TIFFClose(tif); }
@@ -60,6 +72,8 @@ private:
     // The flag is declared first so it outlives the handle: TIFFClose may still report.
     bool errorSeen_ = false;
     PixelBuffer rawTile_;  // libtiff's raw buffer for uncompressed tiles; outlives the handle
+    UniqueFd fd_;          // what libtiff reads; outlives the handle
+    uint64_t offset_ = 0;  // where libtiff's next read starts
     std::unique_ptr<TIFF, Closer> tif_;
 };
 

@@ -18,6 +18,7 @@
 #include "tiff/tiff_reader.h"
 #include "tiff/tiff_reader_internal.h"
 #include "tiff_fixture.h"
+#include "scan/unique_fd.h"
 #include "tree_check.h"
 
 namespace tessaro::testing {
@@ -172,6 +173,27 @@ TEST(TiffSizeQuery, EntryLibtiffSkipsWhileOpeningDoesNotFailTheTile) {
             EXPECT_EQ(AssembleBands(dir / "tile.tif", {40, 30}, tuning).bytes,
                       ExpectedBgrBottomUp(picture));
     }
+}
+
+TEST(TiffSizeQuery, DescriptorServesEveryCallAndKeepsItsOffset) {
+    // libtiff reads through a duplicate, which shares the caller's file offset: the second call
+    // on the descriptor used to find it past the header and fail.
+    TempDir dir;
+    const RgbImage picture = PatternTile(40, 30);
+    WriteTiff(dir / "tile.tif", picture);
+    UniqueFd fd(::open((dir / "tile.tif").c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_TRUE(fd);
+    EXPECT_EQ(TIFFWH(fd.get()), (TileSize{40, 30}));
+    EXPECT_EQ(TIFFWH(fd.get()), (TileSize{40, 30}));
+    std::vector<uint8_t> bytes(std::size_t{120} * 30);
+    auto sink = [&](const TileBand& band) {
+        std::memcpy(bytes.data() + std::size_t{120} * band.firstRow, band.data,
+                    std::size_t{120} * band.rowCount);
+        return true;
+    };
+    EXPECT_EQ(ReadTileBands(fd.get(), {40, 30}, sink), ReadOutcome::ok);
+    EXPECT_EQ(bytes, ExpectedBgrBottomUp(picture));
+    EXPECT_EQ(::lseek(fd.get(), 0, SEEK_CUR), 0);
 }
 
 TEST(TiffSizeQuery, UsesTheFirstImageOfAMultiImageFile) {

@@ -30,9 +30,9 @@ bool DecodesRowByRow(uint16_t compression) {
 }  // namespace
 
 StripRows::StripRows(const TiffFile& file, uint32_t height, std::size_t scanline,
-                     uint32_t chunkRows)
+                     uint32_t chunkRows, uint16_t plane)
     : file_(file), tif_(file.get()), height_(height), scanline_(scanline),
-      chunkRows_(std::max(chunkRows, 1u)) {
+      chunkRows_(std::max(chunkRows, 1u)), plane_(plane) {
     uint16_t compression = COMPRESSION_NONE;
     uint16_t bits = 8;
     TIFFGetFieldDefaulted(tif_, TIFFTAG_COMPRESSION, &compression);
@@ -115,7 +115,7 @@ bool StripRows::UnpackBits(uint8_t* out, std::size_t bytes) {
 
 uint32_t StripRows::Next(uint32_t maxRows, uint8_t** rows) {
     if (!rows_ || row_ >= height_) return 0;
-    if (row_ == stripEnd_ && !StartStrip(TIFFComputeStrip(tif_, row_, 0))) return 0;
+    if (row_ == stripEnd_ && !StartStrip(TIFFComputeStrip(tif_, row_, plane_))) return 0;
     uint32_t count = std::min(maxRows, stripEnd_ - row_);
     if (mode_ != Mode::wholeStrips) count = std::min(count, chunkRows_);
     if (count == 0) return 0;
@@ -124,7 +124,7 @@ uint32_t StripRows::Next(uint32_t maxRows, uint8_t** rows) {
     switch (mode_) {
         case Mode::scanlines:
             for (uint32_t k = 0; k < count; ++k)
-                if (TIFFReadScanline(tif_, out + k * scanline_, row_ + k, 0) == -1) return 0;
+                if (TIFFReadScanline(tif_, out + k * scanline_, row_ + k, plane_) == -1) return 0;
             break;
         case Mode::packBits:
             if (!UnpackBits(out, count * scanline_)) return 0;

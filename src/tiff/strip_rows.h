@@ -1,5 +1,6 @@
-// The decoded rows of a picture stored in strips with its samples interleaved, handed out in
-// stored order a few at a time, exactly as libtiff decodes each strip whole.
+// The decoded rows of a picture stored in strips (of one of its planes, when they are stored
+// separately), handed out in stored order a few at a time, exactly as libtiff decodes each
+// strip whole.
 //
 // Codecs that decode a strip as a stream (none, LZW, Deflate, CCITT, JPEG, LZMA, ZSTD) are read
 // scanline by scanline, so a strip costs its compressed bytes and a few rows, however large it decodes.
@@ -20,8 +21,10 @@ namespace tessaro::tiff_detail {
 
 class StripRows {
 public:
-    // `scanline`: the bytes of one decoded row; `chunkRows`: the most rows one Next() returns.
-    StripRows(const TiffFile& file, uint32_t height, std::size_t scanline, uint32_t chunkRows);
+    // `scanline`: the bytes of one decoded row (of one plane); `chunkRows`: the most rows one
+    // Next() returns; `plane`: which plane's strips, when planes are stored separately.
+    StripRows(const TiffFile& file, uint32_t height, std::size_t scanline, uint32_t chunkRows,
+              uint16_t plane = 0);
 
     // Points `rows` at the next stored rows, packed: at most `maxRows` (and chunkRows), and
     // never past the end of a strip. Returns how many, or 0 when decoding fails.
@@ -44,6 +47,7 @@ private:
     std::size_t scanline_;
     uint32_t rowsPerStrip_ = 1;
     uint32_t chunkRows_;
+    uint16_t plane_;
     Mode mode_ = Mode::scanlines;
     bool swab16_ = false;   // 16-bit samples in a file of the other byte order
     uint32_t row_ = 0;      // the next stored row

@@ -5,24 +5,14 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "tiff/strip_rows.h"
 #include "tiff/tiff_direct.h"
 #include "tiff/tiff_file.h"
 #include "tiff/tiff_reader_internal.h"
+#include "tiff/tiff_rgba_rows.h"
 
 namespace tessaro {
 namespace tiff_detail {
 namespace {
-
-// Whether the begun image's put routine converts one row at a time (subsampled YCbCr converts
-// blocks of rows).
-bool ConvertsRowByRow(TIFF* tif, const TIFFRGBAImage& img) {
-    if (img.photometric != PHOTOMETRIC_YCBCR) return true;
-    uint16_t across = 0;
-    uint16_t down = 0;
-    TIFFGetFieldDefaulted(tif, TIFFTAG_YCBCRSUBSAMPLING, &across, &down);
-    return across == 1 && down == 1;
-}
 
 // Whether the RGBA interface converts a band that starts inside a row of tiles exactly as it
 // converts those rows when it reads the row of tiles whole. Not for grey of 16 bits or with an
@@ -34,8 +24,8 @@ bool SplitsTileRowsExactly(const TIFFRGBAImage& img) {
     return !(grey && (img.bitspersample == 16 || img.samplesperpixel > 1));
 }
 
-// The RGBA interface band by band, for what the row route below does not take: tiles, separate
-// planes, subsampled YCbCr. Each band is a run of whole strips (or rows of tiles): the interface
+// The RGBA interface band by band, for what the row route (tiff_rgba_rows.h) does not take:
+// tiles and subsampled YCbCr. Each band is a run of whole strips (or rows of tiles): the interface
 // is asked for exactly those stored rows (row_offset counts stored rows from the file's first
 // row), so it reads and converts every strip exactly as it would for the whole picture. A row of
 // tiles whose raster would pass tuning.maxTileRowBytes goes in thinner bands instead, each of
@@ -76,64 +66,6 @@ ReadOutcome ReadThroughRgba(const TiffFile& file, TileSize size, TIFFRGBAImage& 
         img.row_offset = static_cast<int>(first);
         if (!TIFFRGBAImageGet(&img, words, width, count) || file.errorSeen())
             return ReadOutcome::failed;
-        RasterToBgrInPlace(raster.data(), std::size_t{count} * width);
-        TileBand band;
-        band.firstRow = static_cast<int32_t>(upsideDown ? height - first - count : first);
-        band.rowCount = static_cast<int32_t>(count);
-        band.data = raster.data();
-        if (!sink(band)) return ReadOutcome::sinkStopped;
-    }
-    return ReadOutcome::ok;
-}
-
-// Raw rows decoded per conversion on the row route: enough to keep the put routine busy.
-constexpr std::size_t kChunkBytes = std::size_t{256} << 10;
-
-// Whether the picture can go through the row route: strips with interleaved samples, converted
-// a row at a time.
-bool TakesRowRoute(TIFF* tif, const TIFFRGBAImage& img) {
-    return !TIFFIsTiled(tif) && img.isContig && img.put.contig != nullptr &&
-           ConvertsRowByRow(tif, img);
-}
-
-// The RGBA interface's own conversion over rows decoded a few at a time (StripRows), so that a
-// strip costs a few rows however large it decodes, and bands hold whatever rows fit the budget
-// rather than whole strips. TIFFRGBAImageGet does the same per strip: the begun image's put
-// routine over the strip's rows, written bottom-up into the raster (top-down, with a negative
-// skew, for an upside-down orientation), and each raster row reversed for a mirrored one.
-ReadOutcome ReadRgbaRows(const TiffFile& file, TileSize size, TIFFRGBAImage& img,
-                         const BandSink& sink, const BandTuning& tuning) {
-    TIFF* tif = file.get();
-    const uint32_t width = static_cast<uint32_t>(size.width);
-    const uint32_t height = static_cast<uint32_t>(size.height);
-    const uint64_t scanline = static_cast<uint64_t>(TIFFScanlineSize64(tif));
-    if (scanline == 0 || scanline > SIZE_MAX / 2) return ReadOutcome::failed;
-
-    const uint32_t bandRows = static_cast<uint32_t>(
-        std::min<uint64_t>(height, std::max<uint64_t>(1, tuning.bandBytes / (uint64_t{width} * 4))));
-    const uint32_t chunkRows =
-        static_cast<uint32_t>(std::min<uint64_t>(bandRows, kChunkBytes / scanline));
-    StripRows rows(file, height, static_cast<std::size_t>(scanline), chunkRows);
-    PixelBuffer raster = PixelBuffer::Allocate(std::size_t{bandRows} * width * 4);
-    if (!raster) return ReadOutcome::failed;
-    uint32_t* words = reinterpret_cast<uint32_t*>(raster.data());
-
-    const bool upsideDown = FlipsVertically(img.orientation);
-    const bool mirror = FlipsHorizontally(img.orientation);
-    const int32_t toskew = upsideDown ? -static_cast<int32_t>(width + width) : 0;
-    for (uint32_t first = 0; first < height; first += bandRows) {
-        const uint32_t count = std::min(bandRows, height - first);
-        for (uint32_t done = 0; done < count;) {
-            uint8_t* data = nullptr;
-            const uint32_t n = rows.Next(count - done, &data);
-            if (n == 0) return ReadOutcome::failed;
-            const uint32_t y = upsideDown ? count - 1 - done : done;  // its raster row
-            img.put.contig(&img, words + std::size_t{y} * width, 0, y, width, n, 0, toskew, data);
-            done += n;
-        }
-        if (mirror)
-            for (uint32_t r = 0; r < count; ++r)
-                std::reverse(words + std::size_t{r} * width, words + std::size_t{r + 1} * width);
         RasterToBgrInPlace(raster.data(), std::size_t{count} * width);
         TileBand band;
         band.firstRow = static_cast<int32_t>(upsideDown ? height - first - count : first);

@@ -8,6 +8,9 @@
 namespace tessaro::tiff_detail {
 namespace {
 
+// The most a damaged strip may decode to for it to be decoded whole again (twice over, below).
+constexpr std::size_t kMaxWholeStripBytes = std::size_t{32} << 20;
+
 bool DecodesRowByRow(uint16_t compression) {
     switch (compression) {
         case COMPRESSION_NONE:
@@ -51,7 +54,9 @@ StripRows::StripRows(const TiffFile& file, uint32_t height, std::size_t scanline
 
 bool StripRows::StartStrip(uint32_t strip) {
     const uint32_t first = row_;
+    stripFirst_ = first;
     stripEnd_ = first + std::min(rowsPerStrip_, height_ - first);
+    stripWhole_ = false;
     const std::size_t bytes = std::size_t{stripEnd_ - first} * scanline_;
     switch (mode_) {
         case Mode::scanlines:
@@ -113,6 +118,26 @@ bool StripRows::UnpackBits(uint8_t* out, std::size_t bytes) {
     return true;
 }
 
+bool StripRows::DecodeStripWhole() {
+    const std::size_t bytes = std::size_t{stripEnd_ - stripFirst_} * scanline_;
+    if (bytes > kMaxWholeStripBytes) return false;
+    whole_ = PixelBuffer::Allocate(bytes);
+    PixelBuffer check = PixelBuffer::Allocate(bytes);
+    if (!whole_ || !check) return false;
+    // libtiff may give up on damaged data part way through a strip and still report success (a
+    // fax strip that ends early), leaving the rest of the buffer unwritten: those pixels are
+    // not in the file. Decoded twice over different bytes, such a strip shows it, and fails.
+    const uint32_t strip = TIFFComputeStrip(tif_, stripFirst_, plane_);
+    for (PixelBuffer* buffer : {&whole_, &check}) {
+        std::memset(buffer->data(), buffer == &whole_ ? 0x00 : 0xff, bytes);
+        if (TIFFReadEncodedStrip(tif_, strip, buffer->data(), static_cast<tmsize_t>(bytes)) == -1 ||
+            file_.errorSeen())
+            return false;
+    }
+    stripWhole_ = std::memcmp(whole_.data(), check.data(), bytes) == 0;
+    return stripWhole_;
+}
+
 uint32_t StripRows::Next(uint32_t maxRows, uint8_t** rows) {
     if (!rows_ || row_ >= height_) return 0;
     if (row_ == stripEnd_ && !StartStrip(TIFFComputeStrip(tif_, row_, plane_))) return 0;
@@ -123,8 +148,14 @@ uint32_t StripRows::Next(uint32_t maxRows, uint8_t** rows) {
     uint8_t* out = rows_.data();
     switch (mode_) {
         case Mode::scanlines:
-            for (uint32_t k = 0; k < count; ++k)
-                if (TIFFReadScanline(tif_, out + k * scanline_, row_ + k, plane_) == -1) return 0;
+            if (!stripWhole_) {
+                const unsigned warnings = file_.warnings();
+                for (uint32_t k = 0; k < count; ++k)
+                    if (TIFFReadScanline(tif_, out + k * scanline_, row_ + k, plane_) == -1)
+                        return 0;
+                if (file_.warnings() != warnings && !DecodeStripWhole()) return 0;
+            }
+            if (stripWhole_) out = whole_.data() + std::size_t{row_ - stripFirst_} * scanline_;
             break;
         case Mode::packBits:
             if (!UnpackBits(out, count * scanline_)) return 0;

@@ -6,7 +6,11 @@
 // scanline by scanline, so a strip costs its compressed bytes and a few rows, however large it decodes.
 // PackBits is decoded here from the raw strip: libtiff's scanline read cuts a run at the end of
 // each row, and writers may let runs cross rows, so its scanlines can differ from the strip it
-// decodes whole. Other codecs are decoded a whole strip at a time.
+// decodes whole. Other codecs are decoded a whole strip at a time. When libtiff warns while
+// decoding a strip row by row (damaged data it decodes anyway, such as a fax row of the wrong
+// length), its rows may no longer match the strip decoded whole, so that strip is decoded whole
+// again, if it decodes to at most 32 MiB, and its remaining rows are taken from there; a strip
+// libtiff leaves partly unwritten that way fails.
 #pragma once
 
 #include <tiffio.h>
@@ -39,6 +43,7 @@ private:
     };
 
     bool StartStrip(uint32_t strip);
+    bool DecodeStripWhole();
     bool UnpackBits(uint8_t* out, std::size_t bytes);
 
     const TiffFile& file_;
@@ -51,7 +56,10 @@ private:
     Mode mode_ = Mode::scanlines;
     bool swab16_ = false;   // 16-bit samples in a file of the other byte order
     uint32_t row_ = 0;      // the next stored row
-    uint32_t stripEnd_ = 0; // the row after the current strip
+    uint32_t stripFirst_ = 0;  // the current strip's first row
+    uint32_t stripEnd_ = 0;    // the row after the current strip
+    bool stripWhole_ = false;  // scanlines: the current strip was decoded whole into whole_
+    PixelBuffer whole_;
     PixelBuffer rows_;      // a chunk of rows, or a whole strip
     // PackBits: the current strip's raw bytes and where decoding stands in them.
     PixelBuffer raw_;

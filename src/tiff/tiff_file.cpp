@@ -48,6 +48,7 @@ int TiffFile::OnError(TIFF*, void* self, const char*, const char*, va_list) {
 }
 
 int TiffFile::OnWarning(TIFF*, void* self, const char* module, const char* fmt, va_list) {
+    ++static_cast<TiffFile*>(self)->warnings_;
     if (module != nullptr && std::strcmp(module, "JPEGLib") == 0)
         static_cast<TiffFile*>(self)->errorSeen_ = true;
     // A JPEG stream smaller than its strip or tile: libtiff decodes the rows it has, warns, and

@@ -53,6 +53,8 @@ public:
     int fd() const { return fd_.get(); }
     // True once libtiff has reported an error on this handle since it was opened.
     bool errorSeen() const { return errorSeen_; }
+    // How many warnings libtiff has reported on this handle (errors or not).
+    unsigned warnings() const { return warnings_; }
 
 private:
     static int OnError(TIFF*, void* self, const char*, const char*, va_list);
@@ -71,6 +73,7 @@ private:
     };
     // The flag is declared first so it outlives the handle: TIFFClose may still report.
     bool errorSeen_ = false;
+    unsigned warnings_ = 0;
     PixelBuffer rawTile_;  // libtiff's raw buffer for uncompressed tiles; outlives the handle
     UniqueFd fd_;          // what libtiff reads; outlives the handle
     uint64_t offset_ = 0;  // where libtiff's next read starts

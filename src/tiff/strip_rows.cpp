@@ -44,6 +44,8 @@ StripRows::StripRows(const TiffFile& file, uint32_t height, std::size_t scanline
     if (rowsPerStrip_ == 0 || scanline_ == 0) return;  // no buffer: every Next() fails
     rowsPerStrip_ = std::min(rowsPerStrip_, height_);
     swab16_ = bits == 16 && TIFFIsByteSwapped(tif_);
+    fax_ = compression == COMPRESSION_CCITTRLE || compression == COMPRESSION_CCITTRLEW ||
+           compression == COMPRESSION_CCITTFAX3 || compression == COMPRESSION_CCITTFAX4;
     mode_ = compression == COMPRESSION_PACKBITS ? Mode::packBits
             : DecodesRowByRow(compression)      ? Mode::scanlines
                                                 : Mode::wholeStrips;
@@ -153,7 +155,7 @@ uint32_t StripRows::Next(uint32_t maxRows, uint8_t** rows) {
                 for (uint32_t k = 0; k < count; ++k)
                     if (TIFFReadScanline(tif_, out + k * scanline_, row_ + k, plane_) == -1)
                         return 0;
-                if (file_.warnings() != warnings && !DecodeStripWhole()) return 0;
+                if (file_.warnings() != warnings && (fax_ || !DecodeStripWhole())) return 0;
             }
             if (stripWhole_) out = whole_.data() + std::size_t{row_ - stripFirst_} * scanline_;
             break;

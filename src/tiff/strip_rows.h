@@ -10,7 +10,9 @@
 // decoding a strip row by row (damaged data it decodes anyway, such as a fax row of the wrong
 // length), its rows may no longer match the strip decoded whole, so that strip is decoded whole
 // again, if it decodes to at most 32 MiB, and its remaining rows are taken from there; a strip
-// libtiff leaves partly unwritten that way fails.
+// libtiff leaves partly unwritten that way fails. So does a fax strip libtiff warns about: what
+// its fax decoders make of damaged rows depends on state left from what the handle decoded
+// before, so not even the whole strip decodes to one picture.
 #pragma once
 
 #include <tiffio.h>
@@ -55,6 +57,7 @@ private:
     uint16_t plane_;
     Mode mode_ = Mode::scanlines;
     bool swab16_ = false;   // 16-bit samples in a file of the other byte order
+    bool fax_ = false;      // a CCITT codec
     uint32_t row_ = 0;      // the next stored row
     uint32_t stripFirst_ = 0;  // the current strip's first row
     uint32_t stripEnd_ = 0;    // the row after the current strip

@@ -51,7 +51,11 @@ StripRows::StripRows(const TiffFile& file, uint32_t height, std::size_t scanline
                                                 : Mode::wholeStrips;
     const uint32_t bufferRows =
         mode_ == Mode::wholeStrips ? rowsPerStrip_ : std::min(chunkRows_, rowsPerStrip_);
-    rows_ = PixelBuffer::Allocate(std::size_t{bufferRows} * scanline_);
+    std::size_t bytes = 0;
+    if (__builtin_mul_overflow(std::size_t{bufferRows}, scanline_, &bytes) ||
+        bytes > kMaxDecodeBuffer)
+        return;  // more than libtiff would decode into either
+    rows_ = PixelBuffer::Allocate(bytes);
 }
 
 bool StripRows::StartStrip(uint32_t strip) {

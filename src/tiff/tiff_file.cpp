@@ -12,11 +12,7 @@
 namespace tessaro::tiff_detail {
 namespace {
 
-// The largest single buffer libtiff may allocate for one handle. For a well-formed tile the
-// biggest is one decoded strip or tile; 1 GiB still admits a single-strip RGB image of about
-// 350 million pixels, while a hostile header that claims gigabytes of tag data or strip buffer
-// fails cleanly instead of taking the machine's memory.
-constexpr tmsize_t kMaxSingleAllocation = tmsize_t{1} << 30;
+constexpr tmsize_t kMaxSingleAllocation = static_cast<tmsize_t>(kMaxDecodeBuffer);
 
 struct OptionsFree {
     void operator()(TIFFOpenOptions* options) const { TIFFOpenOptionsFree(options); }

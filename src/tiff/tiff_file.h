@@ -13,6 +13,7 @@
 #include <tiffio.h>
 
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -22,6 +23,13 @@
 #include "tiff/tiff_reader.h"
 
 namespace tessaro::tiff_detail {
+
+// The largest single buffer libtiff may allocate for one handle, and the largest the reader
+// allocates for decoded rows itself. For a well-formed tile the biggest is one decoded strip or
+// tile; 1 GiB still admits a single-strip RGB image of about 350 million pixels, while a hostile
+// header that claims gigabytes of tag data, strip buffer or row fails cleanly instead of taking
+// the machine's memory.
+inline constexpr std::size_t kMaxDecodeBuffer = std::size_t{1} << 30;
 
 class TiffFile {
 public:

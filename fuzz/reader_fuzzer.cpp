@@ -188,12 +188,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     }
     if (!small) return 0;
 
-    // Both routes in the smallest bands (one strip or one row of tiles each).
+    // Both routes in the smallest bands (one strip or one row of tiles each; through the RGBA
+    // interface strips go a row at a time).
     tessaro::tiff_detail::BandTuning direct;
     direct.bandBytes = 1;
     direct.maxStripBytes = std::size_t{1} << 10;  // large strips go scanline by scanline
     tessaro::tiff_detail::BandTuning rgba = direct;
     rgba.allowDirect = false;
+    direct.maxTileRowBytes = std::size_t{64} << 10;  // wide rows of tiles in thinner bands
     const std::vector<uint8_t> narrow = BandRead(tile, true, &direct);
     const std::vector<uint8_t> viaRgba = BandRead(tile, true, &rgba);
 

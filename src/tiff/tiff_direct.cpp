@@ -7,6 +7,7 @@
 #endif
 
 #include "tiff/pixel_buffer.h"
+#include "tiff/strip_rows.h"
 
 namespace tessaro::tiff_detail {
 namespace {
@@ -207,23 +208,22 @@ ReadOutcome ReadStrips(const TiffFile& file, TileSize size, const DirectLayout& 
 
 ReadOutcome ReadScanlines(const TiffFile& file, TileSize size, const DirectLayout& layout,
                           const BandSink& sink, const BandTuning& tuning) {
-    TIFF* tif = file.get();
     const uint32_t width = static_cast<uint32_t>(size.width);
     const uint32_t height = static_cast<uint32_t>(size.height);
 
     const uint32_t bandRows = BandRows(1, width, height, tuning.bandBytes);
-    PixelBuffer line = PixelBuffer::Allocate(std::size_t{width} * layout.samples);
+    StripRows rows(file, height, std::size_t{width} * layout.samples, 1);
     PixelBuffer bgr = PixelBuffer::Allocate(std::size_t{bandRows} * width * 3);
-    if (!line || !bgr) return ReadOutcome::failed;
+    if (!bgr) return ReadOutcome::failed;
 
     Band band{height, 0, 0, layout.upsideDown, std::size_t{width} * 3, bgr.data()};
     for (uint32_t first = 0; first < height; first += bandRows) {
         band.first = first;
         band.count = std::min(bandRows, height - first);
         for (uint32_t row = first; row < first + band.count; ++row) {
-            if (TIFFReadScanline(tif, line.data(), row, 0) == -1 || file.errorSeen())
-                return ReadOutcome::failed;
-            ConvertSpan(layout, line.data(), 0, width, band.Row(row), width);
+            uint8_t* line = nullptr;
+            if (rows.Next(1, &line) != 1) return ReadOutcome::failed;
+            ConvertSpan(layout, line, 0, width, band.Row(row), width);
         }
         if (!band.Deliver(sink)) return ReadOutcome::sinkStopped;
     }
@@ -239,21 +239,32 @@ ReadOutcome ReadTiles(const TiffFile& file, TileSize size, const DirectLayout& l
     const uint32_t th = layout.unitRows;
     const std::size_t tileRowBytes = std::size_t{tw} * layout.samples;
 
-    // A tile row's band: whole rows of tiles; a tile taller than the picture is clipped.
-    const uint32_t bandRows = BandRows(std::min(th, height), width, height, tuning.bandBytes);
+    // A band is whole rows of tiles (a tile taller than the picture is clipped), or part of
+    // one row of tiles when a whole row would pass maxTileRowBytes: each such band decodes the
+    // row's tiles again and converts its own rows of them.
+    const uint32_t unitRows = std::min(th, height);
+    const uint64_t rowBgr = uint64_t{width} * 3;
+    uint32_t step = 0;
+    if (unitRows * rowBgr > tuning.maxTileRowBytes) {
+        step = static_cast<uint32_t>(
+            std::clamp<uint64_t>(tuning.maxTileRowBytes / rowBgr, 1, unitRows));
+    } else {
+        const uint32_t bandRows = BandRows(unitRows, width, height, tuning.bandBytes);
+        step = std::max(th, bandRows - bandRows % th);
+    }
     PixelBuffer tile = PixelBuffer::Allocate(std::size_t{th} * tileRowBytes);
-    PixelBuffer bgr = PixelBuffer::Allocate(std::size_t{std::max(bandRows, std::min(th, height))} *
-                                            width * 3);
+    PixelBuffer bgr = PixelBuffer::Allocate(std::size_t{std::min(step, height)} * rowBgr);
     if (!tile || !bgr) return ReadOutcome::failed;
 
     const RawExtents extents(tif);
     Band band{height, 0, 0, layout.upsideDown, std::size_t{width} * 3, bgr.data()};
-    const uint32_t step = std::max(th, bandRows - bandRows % th);
     for (uint32_t first = 0; first < height; first += step) {
         band.first = first;
         band.count = std::min(step, height - first);
-        for (uint32_t y = first; y < first + band.count; y += th) {
-            const uint32_t rows = std::min(th, height - y);
+        const uint32_t end = first + band.count;
+        for (uint32_t y = first - first % th; y < end; y += th) {
+            const uint32_t from = std::max(first, y);
+            const uint32_t to = std::min(end, y + std::min(th, height - y));
             for (uint32_t x = 0; x < width; x += tw) {
                 const std::size_t columns = std::min(tw, width - x);
                 // With the size given, uncompressed tiles are read straight into our buffer.
@@ -263,9 +274,9 @@ ReadOutcome ReadTiles(const TiffFile& file, TileSize size, const DirectLayout& l
                                         static_cast<tmsize_t>(tile.size())) == -1 ||
                     file.errorSeen())
                     return ReadOutcome::failed;
-                for (uint32_t k = 0; k < rows; ++k)
-                    ConvertSpan(layout, tile.data() + k * tileRowBytes, x, columns,
-                                band.Row(y + k), width);
+                for (uint32_t row = from; row < to; ++row)
+                    ConvertSpan(layout, tile.data() + (row - y) * tileRowBytes, x, columns,
+                                band.Row(row), width);
             }
         }
         if (!band.Deliver(sink)) return ReadOutcome::sinkStopped;
@@ -317,10 +328,9 @@ bool DirectLayoutFor(TIFF* tif, TileSize size, const TIFFRGBAImage& img, DirectL
         // The decoded tile must be exactly tw x th pixels of `samples` bytes.
         if (static_cast<uint64_t>(TIFFTileSize64(tif)) != uint64_t{tw} * th * out.samples)
             return false;
-        // The direct path holds one whole decoded tile. A tile far larger than the picture
-        // (a hostile header: 64015 x 32784 tiles on a 40 x 33 picture) would have it allocate
-        // gigabytes, past the 1 GiB libtiff allows itself (tiff_file.cpp); the RGBA interface
-        // then refuses it cleanly under that cap.
+        // The direct path holds one whole decoded tile. Measure has refused tiles far larger
+        // than the picture; one past the 1 GiB libtiff allows itself (tiff_file.cpp) is left to
+        // the RGBA interface, which refuses it cleanly under that cap.
         if (uint64_t{tw} * th * out.samples > (uint64_t{1} << 30)) return false;
         out.tileWidth = tw;
         out.unitRows = th;

@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "os/unique_fd.h"
@@ -10,15 +12,29 @@
 namespace tessaro::tiff_detail {
 namespace {
 
-// The largest single buffer libtiff may allocate for one handle. For a well-formed tile the
-// biggest is one decoded strip or tile; 1 GiB still admits a single-strip RGB image of about
-// 350 million pixels, while a hostile header that claims gigabytes of tag data or strip buffer
-// fails cleanly instead of taking the machine's memory.
-constexpr tmsize_t kMaxSingleAllocation = tmsize_t{1} << 30;
+constexpr tmsize_t kMaxSingleAllocation = static_cast<tmsize_t>(kMaxDecodeBuffer);
 
 struct OptionsFree {
     void operator()(TIFFOpenOptions* options) const { TIFFOpenOptionsFree(options); }
 };
+
+// libtiff decodes a stored tile whole, however little of it lies within the picture. A tile
+// that decodes to more than kTileAllowance and to more than kTileOverPicture times the whole
+// picture is no layout a writer chooses (hostile headers claim 64015 x 32784 tiles on a 40 x 33
+// picture, or one 32752 x 32752 tile on 16 x 16); it is refused, so that a few hundred bytes of
+// file cannot ask for gigabytes. Strips need no such rule: libtiff clips a strip's rows to the
+// picture's height, so no strip decodes to more than the picture.
+constexpr uint64_t kTileAllowance = uint64_t{64} << 20;
+constexpr uint64_t kTileOverPicture = 4;
+
+bool TileFarLargerThanPicture(TIFF* tif, uint32_t height) {
+    if (!TIFFIsTiled(tif)) return false;
+    const uint64_t tile = TIFFTileSize64(tif);
+    uint64_t picture = 0;
+    if (__builtin_mul_overflow(static_cast<uint64_t>(TIFFScanlineSize64(tif)), height, &picture))
+        return false;
+    return tile > kTileAllowance && tile / kTileOverPicture > picture;
+}
 
 }  // namespace
 
@@ -28,6 +44,7 @@ int TiffFile::OnError(TIFF*, void* self, const char*, const char*, va_list) {
 }
 
 int TiffFile::OnWarning(TIFF*, void* self, const char* module, const char* fmt, va_list) {
+    ++static_cast<TiffFile*>(self)->warnings_;
     if (module != nullptr && std::strcmp(module, "JPEGLib") == 0)
         static_cast<TiffFile*>(self)->errorSeen_ = true;
     // A JPEG stream smaller than its strip or tile: libtiff decodes the rows it has, warns, and
@@ -51,10 +68,9 @@ bool TiffFile::Open(int callerFd, const std::string& name) {
 
     struct stat st {};
     if (::fstat(callerFd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    // A duplicate shares the caller's file offset; libtiff reads the header from wherever that
-    // is, so it starts at the beginning (the descriptor serves one reader at a time).
-    UniqueFd fd(::fcntl(callerFd, F_DUPFD_CLOEXEC, 0));
-    if (!fd || ::lseek(fd.get(), 0, SEEK_SET) != 0) return false;
+    fd_ = UniqueFd(::fcntl(callerFd, F_DUPFD_CLOEXEC, 0));
+    if (!fd_) return false;
+    offset_ = 0;
 
     std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
     if (!options) return false;
@@ -62,15 +78,69 @@ bool TiffFile::Open(int callerFd, const std::string& name) {
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), &TiffFile::OnWarning, this);
     TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), kMaxSingleAllocation);
 
-    // "m": read with read(2), never mmap, so a file truncated under us is a read error and not
-    // a SIGBUS.
-    TIFF* tif = TIFFFdOpenExt(fd.get(), name.c_str(), "rm", options.get());
-    if (tif == nullptr) return false;  // libtiff leaves the descriptor to us on failure
-    // From here TIFFClose closes the descriptor.
-    static_cast<void>(fd.release());
+    // "m": libtiff never maps the file, so a file truncated under us is a read error and not a
+    // SIGBUS. It reads through our procedures, which keep their own offset and read with
+    // pread(): a duplicate shares the caller's file offset, which libtiff would otherwise move
+    // (and which it expects at 0 when it reads the header), so another handle on the same
+    // descriptor, or the caller's next size query, would read from the wrong place.
+    TIFF* tif = TIFFClientOpenExt(name.c_str(), "rm", static_cast<thandle_t>(this), &ReadProc,
+                                  &WriteProc, &SeekProc, &CloseProc, &SizeProc, &MapProc,
+                                  &UnmapProc, options.get());
+    if (tif == nullptr) return false;
     tif_.reset(tif);
-    return !errorSeen_;
+    // libtiff reports some directory entries as errors and then skips them (a tag numbered 0
+    // whose type is undefined, for one); the directory it opened is still whole. Whether it
+    // describes a picture we can decode is for Measure to say, and errors from here on count.
+    errorSeen_ = false;
+    return true;
 }
+
+tmsize_t TiffFile::ReadProc(thandle_t self, void* buffer, tmsize_t size) {
+    auto* file = static_cast<TiffFile*>(self);
+    if (size < 0) return -1;
+    tmsize_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(file->fd_.get(), static_cast<char*>(buffer) + done,
+                                  static_cast<std::size_t>(size - done),
+                                  static_cast<off_t>(file->offset_));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += n;
+        file->offset_ += static_cast<uint64_t>(n);
+    }
+    return done;
+}
+
+tmsize_t TiffFile::WriteProc(thandle_t, void*, tmsize_t) { return -1; }
+
+toff_t TiffFile::SeekProc(thandle_t self, toff_t offset, int whence) {
+    auto* file = static_cast<TiffFile*>(self);
+    switch (whence) {
+        case SEEK_SET:
+            file->offset_ = offset;
+            break;
+        case SEEK_CUR:
+            file->offset_ += offset;
+            break;
+        case SEEK_END:
+            file->offset_ = SizeProc(self) + offset;
+            break;
+        default:
+            return static_cast<toff_t>(-1);
+    }
+    return file->offset_;
+}
+
+int TiffFile::CloseProc(thandle_t) { return 0; }  // the descriptor is closed with the TiffFile
+
+toff_t TiffFile::SizeProc(thandle_t self) {
+    struct stat st {};
+    if (::fstat(static_cast<TiffFile*>(self)->fd_.get(), &st) != 0) return 0;
+    return static_cast<toff_t>(st.st_size);
+}
+
+int TiffFile::MapProc(thandle_t, void**, toff_t*) { return 0; }
+void TiffFile::UnmapProc(thandle_t, void*, toff_t) {}
 
 bool TiffFile::PrepareToDecode() {
     TIFF* tif = tif_.get();
@@ -103,6 +173,7 @@ bool Measure(const TiffFile& file, TileSize* size) {
     uint16_t compression = COMPRESSION_NONE;
     TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
     if (!TIFFIsCODECConfigured(compression)) return false;
+    if (TileFarLargerThanPicture(tif, height)) return false;
 
     char message[1024] = "";
     if (!TIFFRGBAImageOK(tif, message)) return false;

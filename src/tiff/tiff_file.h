@@ -13,14 +13,23 @@
 #include <tiffio.h>
 
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 
+#include "os/unique_fd.h"
 #include "tiff/pixel_buffer.h"
 #include "tiff/tiff_reader.h"
 
 namespace tessaro::tiff_detail {
+
+// The largest single buffer libtiff may allocate for one handle, and the largest the reader
+// allocates for decoded rows itself. For a well-formed tile the biggest is one decoded strip or
+// tile; 1 GiB still admits a single-strip RGB image of about 350 million pixels, while a hostile
+// header that claims gigabytes of tag data, strip buffer or row fails cleanly instead of taking
+// the machine's memory.
+inline constexpr std::size_t kMaxDecodeBuffer = std::size_t{1} << 30;
 
 class TiffFile {
 public:
@@ -30,11 +39,13 @@ public:
 
     // Opens `path` read-only without memory mapping. Fails for anything but a regular file
     // (a FIFO or a directory must never block or be handed to libtiff) and for anything libtiff
-    // cannot open, or that libtiff reported an error about while opening. Returns false on
-    // failure; no descriptor is left open either way.
+    // cannot open. Errors libtiff reported while reading the directory and recovered from (it
+    // skipped the entry) are forgotten once the open succeeds. Returns false on failure; no
+    // descriptor is left open either way.
     bool Open(const std::string& path);
     // The same on a descriptor the caller keeps: libtiff reads through a duplicate of it, which
-    // it closes with the handle. `name` only labels the handle.
+    // is closed with the handle, at offsets of its own (the caller's file offset is neither used
+    // nor moved). `name` only labels the handle.
     bool Open(int fd, const std::string& name);
 
     // Call before decoding pixels. libtiff 4.5 refuses every uncompressed tile through the RGBA
@@ -46,24 +57,40 @@ public:
     bool PrepareToDecode();
 
     TIFF* get() const { return tif_.get(); }
-    // True once libtiff has reported an error on this handle (including while opening).
+    // The handle's own descriptor (for another handle on the same file, or its size).
+    int fd() const { return fd_.get(); }
+    // True once libtiff has reported an error on this handle since it was opened.
     bool errorSeen() const { return errorSeen_; }
+    // How many warnings libtiff has reported on this handle (errors or not).
+    unsigned warnings() const { return warnings_; }
 
 private:
     static int OnError(TIFF*, void* self, const char*, const char*, va_list);
     static int OnWarning(TIFF*, void*, const char*, const char*, va_list);
+    // libtiff's file procedures; `self` is the TiffFile.
+    static tmsize_t ReadProc(thandle_t self, void* buffer, tmsize_t size);
+    static tmsize_t WriteProc(thandle_t, void*, tmsize_t);
+    static toff_t SeekProc(thandle_t self, toff_t offset, int whence);
+    static int CloseProc(thandle_t);
+    static toff_t SizeProc(thandle_t self);
+    static int MapProc(thandle_t, void**, toff_t*);
+    static void UnmapProc(thandle_t, void*, toff_t);
 
     struct Closer {
         void operator()(TIFF* tif) const { TIFFClose(tif); }
     };
     // The flag is declared first so it outlives the handle: TIFFClose may still report.
     bool errorSeen_ = false;
+    unsigned warnings_ = 0;
     PixelBuffer rawTile_;  // libtiff's raw buffer for uncompressed tiles; outlives the handle
+    UniqueFd fd_;          // what libtiff reads; outlives the handle
+    uint64_t offset_ = 0;  // where libtiff's next read starts
     std::unique_ptr<TIFF, Closer> tif_;
 };
 
 // The checks shared by the size query and both pixel reads: a size in 1 .. 2^31 - 1, a codec
-// this libtiff has, a kind the RGBA interface accepts, and no error reported so far.
+// this libtiff has, no stored tile far larger than the picture (see the .cpp), a kind the RGBA
+// interface accepts, and no error reported so far.
 bool Measure(const TiffFile& file, TileSize* size);
 
 // TIFFRGBAImageEnd on scope exit, for an image whose TIFFRGBAImageBegin succeeded.

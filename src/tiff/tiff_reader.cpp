@@ -8,15 +8,29 @@
 #include "tiff/tiff_direct.h"
 #include "tiff/tiff_file.h"
 #include "tiff/tiff_reader_internal.h"
+#include "tiff/tiff_rgba_rows.h"
 
 namespace tessaro {
 namespace tiff_detail {
 namespace {
 
-// The RGBA interface band by band. Each band is a run of whole strips (or rows of tiles): the
-// interface is asked for exactly those stored rows (row_offset counts stored rows from the
-// file's first row), so it reads and converts every strip exactly as it would for the whole
-// picture. With a bottom-left origin the band's raster rows come out bottom-up: for an upside-down
+// Whether the RGBA interface converts a band that starts inside a row of tiles exactly as it
+// converts those rows when it reads the row of tiles whole. Not for grey of 16 bits or with an
+// alpha sample: libtiff 4.5's put routines for those step over the unused part of a clipped
+// tile's rows by a miscounted amount, so its rows depend on where the band started.
+bool SplitsTileRowsExactly(const TIFFRGBAImage& img) {
+    const bool grey = img.photometric == PHOTOMETRIC_MINISBLACK ||
+                      img.photometric == PHOTOMETRIC_MINISWHITE;
+    return !(grey && (img.bitspersample == 16 || img.samplesperpixel > 1));
+}
+
+// The RGBA interface band by band, for what the row route (tiff_rgba_rows.h) does not take:
+// tiles and subsampled YCbCr. Each band is a run of whole strips (or rows of tiles): the interface
+// is asked for exactly those stored rows (row_offset counts stored rows from the file's first
+// row), so it reads and converts every strip exactly as it would for the whole picture. A row of
+// tiles whose raster would pass tuning.maxTileRowBytes goes in thinner bands instead, each of
+// which has the interface decode the row's tiles again and convert the band's rows of them.
+// With a bottom-left origin the band's raster rows come out bottom-up: for an upside-down
 // orientation the band's last stored row is its lowest raster row, otherwise its first.
 ReadOutcome ReadThroughRgba(const TiffFile& file, TileSize size, TIFFRGBAImage& img,
                             const BandSink& sink, const BandTuning& tuning) {
@@ -34,7 +48,11 @@ ReadOutcome ReadThroughRgba(const TiffFile& file, TileSize size, TIFFRGBAImage& 
 
     const uint64_t unitBytes = uint64_t{unitRows} * width * 4;
     const uint64_t units = std::max<uint64_t>(1, tuning.bandBytes / unitBytes);
-    const uint32_t bandRows = static_cast<uint32_t>(std::min<uint64_t>(height, units * unitRows));
+    uint32_t bandRows = static_cast<uint32_t>(std::min<uint64_t>(height, units * unitRows));
+    if (TIFFIsTiled(tif) && unitBytes > tuning.maxTileRowBytes && ConvertsRowByRow(tif, img) &&
+        SplitsTileRowsExactly(img))
+        bandRows = static_cast<uint32_t>(
+            std::clamp<uint64_t>(tuning.maxTileRowBytes / (uint64_t{width} * 4), 1, unitRows));
 
     PixelBuffer raster = PixelBuffer::Allocate(std::size_t{bandRows} * width * 4);
     if (!raster) return ReadOutcome::failed;
@@ -70,6 +88,8 @@ ReadOutcome ReadOpenFile(TiffFile& file, TileSize expected, const BandSink& sink
     if (tuning.allowDirect && DirectLayoutFor(file.get(), size, rgba.img(), &layout))
         return ReadDirect(file, size, layout, sink, tuning, taken);
     if (taken) *taken = BandPath::rgba;
+    if (TakesRowRoute(file.get(), rgba.img()))
+        return ReadRgbaRows(file, size, rgba.img(), sink, tuning);
     return ReadThroughRgba(file, size, rgba.img(), sink, tuning);
 }
 

@@ -74,11 +74,49 @@ private:
     int used_ = 0;
 };
 
+// PackBits over a whole block, ignoring rows: repeats of 3 to 128 bytes, literals up to 128.
+std::vector<uint8_t> PackBitsAcrossRows(const std::vector<uint8_t>& in) {
+    std::vector<uint8_t> out;
+    auto repeats = [&](std::size_t at) {
+        std::size_t n = 1;
+        while (at + n < in.size() && n < 128 && in[at + n] == in[at]) ++n;
+        return n;
+    };
+    for (std::size_t i = 0; i < in.size();) {
+        if (const std::size_t n = repeats(i); n >= 3) {
+            out.push_back(static_cast<uint8_t>(257 - n));
+            out.push_back(in[i]);
+            i += n;
+            continue;
+        }
+        std::size_t n = 1;
+        while (i + n < in.size() && n < 128 && repeats(i + n) < 3) ++n;
+        out.push_back(static_cast<uint8_t>(n - 1));
+        out.insert(out.end(), in.begin() + static_cast<std::ptrdiff_t>(i),
+                   in.begin() + static_cast<std::ptrdiff_t>(i + n));
+        i += n;
+    }
+    return out;
+}
+
+// Writes one strip or tile, encoded by libtiff or, for runsAcrossRows, by PackBitsAcrossRows.
+bool WriteBlock(TIFF* t, const TiffOptions& o, uint32_t index, std::vector<uint8_t> data) {
+    const bool raw = o.runsAcrossRows && o.compression == COMPRESSION_PACKBITS;
+    if (raw) data = PackBitsAcrossRows(data);
+    const auto size = static_cast<tmsize_t>(data.size());
+    if (o.tiled)
+        return (raw ? TIFFWriteRawTile(t, index, data.data(), size)
+                    : TIFFWriteEncodedTile(t, index, data.data(), size)) != -1;
+    return (raw ? TIFFWriteRawStrip(t, index, data.data(), size)
+                : TIFFWriteEncodedStrip(t, index, data.data(), size)) != -1;
+}
+
 class Writer {
 public:
     Writer(const RgbImage& image, const TiffOptions& options) : image_(image), o_(options) {}
 
-    void Write(const std::string& path);
+    // `leadingEntry`: also write a SubfileType entry, which comes first in the directory.
+    void Write(const std::string& path, bool leadingEntry = false);
 
 private:
     bool Jpeg() const { return o_.compression == COMPRESSION_JPEG; }
@@ -244,7 +282,7 @@ uint32_t Writer::PaletteIndex(Rgb colour) const {
     return best;
 }
 
-void Writer::Write(const std::string& path) {
+void Writer::Write(const std::string& path, bool leadingEntry) {
     ASSERT_GE(image_.width, 1);
     ASSERT_GE(image_.height, 1);
     ASSERT_EQ(image_.rgb.size(), std::size_t{3} * image_.width * image_.height);
@@ -272,6 +310,7 @@ void Writer::Write(const std::string& path) {
                            o_.planarSeparate ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG) &&
               TIFFSetField(t, TIFFTAG_ORIENTATION, o_.orientation) &&
               TIFFSetField(t, TIFFTAG_COMPRESSION, o_.compression);
+    if (leadingEntry) ok = ok && TIFFSetField(t, TIFFTAG_SUBFILETYPE, uint32_t{0});
     if (o_.alpha != ExtraAlpha::none) {
         const uint16_t kind = o_.alpha == ExtraAlpha::associated ? EXTRASAMPLE_ASSOCALPHA
                                                                  : EXTRASAMPLE_UNASSALPHA;
@@ -313,22 +352,17 @@ void Writer::Write(const std::string& path) {
         if (o_.tiled) {
             for (uint32_t y = 0; y < static_cast<uint32_t>(image_.height); y += o_.tileLength)
                 for (uint32_t x = 0; x < static_cast<uint32_t>(image_.width); x += o_.tileWidth) {
-                    std::vector<uint8_t> data = Block(plane, y, o_.tileLength, x, o_.tileWidth);
                     const uint32_t tile = TIFFComputeTile(t, x, y, 0, static_cast<uint16_t>(plane));
-                    ASSERT_NE(TIFFWriteEncodedTile(t, tile, data.data(),
-                                                   static_cast<tmsize_t>(data.size())),
-                              -1)
+                    ASSERT_TRUE(WriteBlock(t, o_, tile,
+                                           Block(plane, y, o_.tileLength, x, o_.tileWidth)))
                         << path << ": " << errors;
                 }
         } else {
             for (uint32_t y = 0; y < static_cast<uint32_t>(image_.height); y += o_.rowsPerStrip) {
                 const uint32_t rows =
                     std::min<uint32_t>(o_.rowsPerStrip, static_cast<uint32_t>(image_.height) - y);
-                std::vector<uint8_t> data = Block(plane, y, rows, 0, image_.width);
                 const uint32_t strip = TIFFComputeStrip(t, y, static_cast<uint16_t>(plane));
-                ASSERT_NE(TIFFWriteEncodedStrip(t, strip, data.data(),
-                                                static_cast<tmsize_t>(data.size())),
-                          -1)
+                ASSERT_TRUE(WriteBlock(t, o_, strip, Block(plane, y, rows, 0, image_.width)))
                     << path << ": " << errors;
             }
         }
@@ -409,6 +443,30 @@ std::vector<uint8_t> ExpectedGreyBgrBottomUp(const RgbImage& image, int bitsPerS
 
 void WriteTiff(const std::string& path, const RgbImage& image, const TiffOptions& options) {
     Writer(image, options).Write(path);
+}
+
+void WriteTiffWithUndefinedEntry(const std::string& path, const RgbImage& image,
+                                  const TiffOptions& options) {
+    ASSERT_FALSE(options.bigTiff);
+    Writer(image, options).Write(path, /*leadingEntry*/ true);
+    std::string bytes = ReadBytes(path);
+    ASSERT_GE(bytes.size(), 8u);
+    const bool big = bytes[0] == 'M';
+    auto get = [&](std::size_t at, int size) {
+        uint32_t v = 0;
+        for (int i = 0; i < size; ++i) {
+            const auto byte = static_cast<uint8_t>(bytes.at(at + (big ? i : size - 1 - i)));
+            v = (v << 8) | byte;
+        }
+        return v;
+    };
+    // The first entry follows the directory's 2-byte count: tag, then type.
+    const std::size_t entry = get(4, 4) + 2;
+    ASSERT_EQ(get(entry, 2), uint32_t{TIFFTAG_SUBFILETYPE});
+    bytes.at(entry) = bytes.at(entry + 1) = '\0';
+    bytes.at(entry + (big ? 3 : 2)) = '\x55';
+    bytes.at(entry + (big ? 2 : 3)) = '\0';
+    WriteBytes(path, bytes);
 }
 
 void WriteBytes(const std::string& path, std::string_view bytes) {

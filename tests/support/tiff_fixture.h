@@ -54,6 +54,9 @@ struct TiffOptions {
     // Opaque alpha (255) leaves the colours exactly as they are; a varying alpha makes libtiff
     // premultiply unassociated alpha, so the expected pixels below no longer apply.
     bool varyingAlpha = false;
+    // With PackBits: encode each strip or tile as one stream whose runs cross row ends (libtiff
+    // itself starts a new run at every row).
+    bool runsAcrossRows = false;
 };
 
 // Writes `image` as a TIFF so that libtiff's RGBA interface displays `image`:
@@ -69,6 +72,12 @@ struct TiffOptions {
 // - YCbCr is lossy (converted here, or by libjpeg for JPEG).
 // Reports a test failure (and leaves a partial file) if libtiff refuses anything.
 void WriteTiff(const std::string& path, const RgbImage& image, const TiffOptions& options = {});
+
+// WriteTiff with one more directory entry, first in the directory: a tag numbered 0 of an
+// undefined type (0x55), which libtiff reports as an error while opening and then skips.
+// Classic TIFF only.
+void WriteTiffWithUndefinedEntry(const std::string& path, const RgbImage& image,
+                                 const TiffOptions& options = {});
 
 // The grey level used for grey variants: Rec. 601 luma, (77 R + 150 G + 29 B + 128) / 256.
 uint8_t GreyOf(uint8_t r, uint8_t g, uint8_t b);

@@ -18,6 +18,7 @@
 #include "tiff/tiff_reader.h"
 #include "tiff/tiff_reader_internal.h"
 #include "tiff_fixture.h"
+#include "os/unique_fd.h"
 #include "tree_check.h"
 
 namespace tessaro::testing {
@@ -153,6 +154,48 @@ TEST(TiffSizeQuery, ReportsWidthAndHeight) {
     EXPECT_EQ(TIFFWH(dir / "tile.tif"), (TileSize{157, 151}));
 }
 
+TEST(TiffSizeQuery, EntryLibtiffSkipsWhileOpeningDoesNotFailTheTile) {
+    // libtiff reports the undefined entry as an error, skips it and renders the picture.
+    TempDir dir;
+    const RgbImage picture = PatternTile(40, 30);
+    for (bool bigEndian : {false, true}) {
+        SCOPED_TRACE(bigEndian);
+        TiffOptions options;
+        options.bigEndian = bigEndian;
+        WriteTiffWithUndefinedEntry(dir / "tile.tif", picture, options);
+        EXPECT_EQ(TIFFWH(dir / "tile.tif"), (TileSize{40, 30}));
+        const std::optional<TilePixels> reference = ReadData(dir / "tile.tif");
+        ASSERT_TRUE(reference.has_value());
+        EXPECT_EQ(Bytes(*reference), ExpectedBgrBottomUp(picture));
+        BandTuning rgbaOnly;
+        rgbaOnly.allowDirect = false;
+        for (const BandTuning& tuning : {BandTuning{}, rgbaOnly})
+            EXPECT_EQ(AssembleBands(dir / "tile.tif", {40, 30}, tuning).bytes,
+                      ExpectedBgrBottomUp(picture));
+    }
+}
+
+TEST(TiffSizeQuery, DescriptorServesEveryCallAndKeepsItsOffset) {
+    // libtiff reads through a duplicate, which shares the caller's file offset: the second call
+    // on the descriptor used to find it past the header and fail.
+    TempDir dir;
+    const RgbImage picture = PatternTile(40, 30);
+    WriteTiff(dir / "tile.tif", picture);
+    UniqueFd fd(::open((dir / "tile.tif").c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_TRUE(fd);
+    EXPECT_EQ(TIFFWH(fd.get()), (TileSize{40, 30}));
+    EXPECT_EQ(TIFFWH(fd.get()), (TileSize{40, 30}));
+    std::vector<uint8_t> bytes(std::size_t{120} * 30);
+    auto sink = [&](const TileBand& band) {
+        std::memcpy(bytes.data() + std::size_t{120} * band.firstRow, band.data,
+                    std::size_t{120} * band.rowCount);
+        return true;
+    };
+    EXPECT_EQ(ReadTileBands(fd.get(), {40, 30}, sink), ReadOutcome::ok);
+    EXPECT_EQ(bytes, ExpectedBgrBottomUp(picture));
+    EXPECT_EQ(::lseek(fd.get(), 0, SEEK_CUR), 0);
+}
+
 TEST(TiffSizeQuery, UsesTheFirstImageOfAMultiImageFile) {
     TempDir dir;
     const std::string path = dir / "two.tif";
@@ -191,6 +234,21 @@ TEST(TiffSizeQuery, MeasuresAHugeHeaderOnlyFileWithoutAllocatingIt) {
         return ReadTileBands(path, {50000, 50000}, [](const TileBand&) { return true; }) ==
                ReadOutcome::failed;
     });
+}
+
+TEST(TiffSizeQuery, RefusesAStoredTileFarLargerThanThePicture) {
+    // One Deflate tile of 8208 x 8208 grey (64.3 MiB decoded): refused on a 16 x 16 picture,
+    // measured on an 8200 x 8200 one. No pixel is decoded either way.
+    TempDir dir;
+    for (uint32_t side : {16u, 8200u}) {
+        SCOPED_TRACE(side);
+        std::vector<Entry> entries = {
+            {256, 4, {side}}, {257, 4, {side}}, {258, 3, {8}},    {259, 3, {8}},  {262, 3, {1}},
+            {277, 3, {1}},    {322, 4, {8208}}, {323, 4, {8208}}, {324, 4, {0}}, {325, 4, {16}}};
+        entries[8].values = {testing::HandMadeDataOffset(entries)};
+        WriteBytes(dir / "tile.tif", ClassicTiff(entries, std::string(16, 'x')));
+        EXPECT_EQ(TIFFWH(dir / "tile.tif").has_value(), side == 8200u);
+    }
 }
 
 TEST(TiffSizeQuery, RefusesWhatThePixelReadCouldNotDecode) {
@@ -405,13 +463,15 @@ TEST(TiffReaderBands, SinkThatRefusesStopsTheRead) {
 
 TEST(TiffReaderBands, BandsKeepToTheirBudgetWhateverThePictureSize) {
     // With a 256 KiB band budget and 1 MiB strips read whole, no band may exceed the budget
-    // except by being one row of tiles.
+    // except by being one row of tiles, and that only up to 512 KiB.
     TempDir dir;
     constexpr int32_t kWidth = 1000, kHeight = 800;
     constexpr std::size_t kBudget = 256 << 10;
+    constexpr std::size_t kTileRowBudget = 512 << 10;
     BandTuning tuning;
     tuning.bandBytes = kBudget;
     tuning.maxStripBytes = 1 << 20;
+    tuning.maxTileRowBytes = kTileRowBudget;
     struct Case {
         const char* name;
         TiffOptions options;
@@ -423,6 +483,10 @@ TEST(TiffReaderBands, BandsKeepToTheirBudgetWhateverThePictureSize) {
     TiffOptions tiles;
     tiles.tiled = true;
     tiles.tileWidth = tiles.tileLength = 128;  // a row of tiles is 384 KB of BGR
+    TiffOptions tallTiles = tiles;  // a row of tiles is 768 KB of BGR, 1 MB of raster
+    tallTiles.tileLength = 256;
+    TiffOptions tallPaletteTiles = tallTiles;
+    tallPaletteTiles.photometric = PHOTOMETRIC_PALETTE;
     TiffOptions palette = strips;
     palette.photometric = PHOTOMETRIC_PALETTE;
     TiffOptions oneLzwStrip;
@@ -435,6 +499,9 @@ TEST(TiffReaderBands, BandsKeepToTheirBudgetWhateverThePictureSize) {
     const Case cases[] = {
         {"strips", strips, BandPath::directStrips, budgetRows},
         {"tiles", tiles, BandPath::directTiles, 128},
+        {"tall tiles", tallTiles, BandPath::directTiles, int32_t{kTileRowBudget / (3 * kWidth)}},
+        {"tall palette tiles", tallPaletteTiles, BandPath::rgba,
+         int32_t{kTileRowBudget / (4 * kWidth)}},
         {"palette", palette, BandPath::rgba, rgbaBudgetRows},
         {"one LZW strip", oneLzwStrip, BandPath::directScanlines, budgetRows},
         {"one raw strip", oneRawStrip, BandPath::directStrips, budgetRows},
@@ -469,6 +536,26 @@ TEST(TiffReaderBands, HugeCompressedStripIsReadInLittleMemory) {
             ReadOutcome::ok;
         const bool wholeFits = ReadData(path).has_value();
         return bandsFit && !wholeFits;
+    });
+}
+
+TEST(TiffReaderBands, HugeStripOfAKindOnlyTheRgbaInterfaceTakesIsReadInLittleMemory) {
+    // One CCITT G4 strip of 3000 x 2000 min-is-white pixels: 750 KB decoded, a 24 MB raster for
+    // the RGBA interface. Decoded a few rows at a time, it needs one band.
+    TempDir dir;
+    TiffOptions options;
+    options.photometric = PHOTOMETRIC_MINISWHITE;
+    options.bitsPerSample = 1;
+    options.compression = COMPRESSION_CCITTFAX4;
+    options.rowsPerStrip = 2000;
+    const std::string path = dir / "fax.tif";
+    WriteTiff(path, MarkedTile(3000, 2000, 250, 250, 250), options);
+    EXPECT_EQ(AssembleBands(path, {3000, 2000}).path, BandPath::rgba);
+    ExpectWithinAddressSpace(std::size_t{12} << 20, [&] {
+        const bool bandsFit =
+            ReadTileBands(path, {3000, 2000}, [](const TileBand&) { return true; }) ==
+            ReadOutcome::ok;
+        return bandsFit && !ReadData(path).has_value();
     });
 }
 

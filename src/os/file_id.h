@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <compare>
 #include <cstdint>
 
 namespace tessaro {

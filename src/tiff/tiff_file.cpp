@@ -219,4 +219,14 @@ void RasterToBgrInPlace(uint8_t* bytes, std::size_t pixels) {
     }
 }
 
+bool HandRasterRows(uint8_t* raster, uint32_t rows, uint32_t width, int32_t firstRow,
+                    const BandSink& sink) {
+    RasterToBgrInPlace(raster, std::size_t{rows} * width);
+    TileBand band;
+    band.firstRow = firstRow;
+    band.rowCount = static_cast<int32_t>(rows);
+    band.data = raster;
+    return sink(band);
+}
+
 }  // namespace tessaro::tiff_detail

@@ -125,4 +125,9 @@ bool FlipsHorizontally(uint16_t orientation);
 // came from, so reading front to back never overwrites an unread pixel.
 void RasterToBgrInPlace(uint8_t* bytes, std::size_t pixels);
 
+// Converts `rows` raster rows of `width` pixels in place (as above) and hands them to the sink as
+// the band whose first row is tile row firstRow; false when the sink wants no more.
+bool HandRasterRows(uint8_t* raster, uint32_t rows, uint32_t width, int32_t firstRow,
+                    const BandSink& sink);
+
 }  // namespace tessaro::tiff_detail

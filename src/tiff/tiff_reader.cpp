@@ -66,12 +66,9 @@ ReadOutcome ReadThroughRgba(const TiffFile& file, TileSize size, TIFFRGBAImage& 
         img.row_offset = static_cast<int>(first);
         if (!TIFFRGBAImageGet(&img, words, width, count) || file.errorSeen())
             return ReadOutcome::failed;
-        RasterToBgrInPlace(raster.data(), std::size_t{count} * width);
-        TileBand band;
-        band.firstRow = static_cast<int32_t>(upsideDown ? height - first - count : first);
-        band.rowCount = static_cast<int32_t>(count);
-        band.data = raster.data();
-        if (!sink(band)) return ReadOutcome::sinkStopped;
+        const auto firstRow = static_cast<int32_t>(upsideDown ? height - first - count : first);
+        if (!HandRasterRows(raster.data(), count, width, firstRow, sink))
+            return ReadOutcome::sinkStopped;
     }
     return ReadOutcome::ok;
 }

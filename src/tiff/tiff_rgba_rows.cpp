@@ -129,12 +129,9 @@ ReadOutcome ReadRgbaRows(const TiffFile& file, TileSize size, TIFFRGBAImage& img
         if (mirror)
             for (uint32_t r = 0; r < count; ++r)
                 std::reverse(words + std::size_t{r} * width, words + std::size_t{r + 1} * width);
-        RasterToBgrInPlace(raster.data(), std::size_t{count} * width);
-        TileBand band;
-        band.firstRow = static_cast<int32_t>(upsideDown ? height - first - count : first);
-        band.rowCount = static_cast<int32_t>(count);
-        band.data = raster.data();
-        if (!sink(band)) return ReadOutcome::sinkStopped;
+        const auto firstRow = static_cast<int32_t>(upsideDown ? height - first - count : first);
+        if (!HandRasterRows(raster.data(), count, width, firstRow, sink))
+            return ReadOutcome::sinkStopped;
     }
     return ReadOutcome::ok;
 }

@@ -1,34 +1,21 @@
 #include "run_binary.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cwctype>
 #include <map>
-#include <memory>
+#include <stdexcept>
 #include <thread>
 
-#include "windows_test_win.h"
+#include "os/unique_handle_win.h"
+#include "os/wide_text_win.h"
+#include "os/windows_win.h"
 
 namespace tessaro::testing {
 
 namespace {
-
-struct HandleCloser {
-    void operator()(HANDLE handle) const {
-        if (handle != nullptr && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-    }
-};
-using UniqueHandle = std::unique_ptr<void, HandleCloser>;
 
 // The tessaro.exe built beside these tests: TESSARO_BINARY_FROM_TESTS is its path relative to
 // the test program's directory (the build's own paths are the building system's, not this one's).
@@ -36,7 +23,7 @@ std::wstring BinaryPath() {
     std::wstring self(32768, L'\0');
     self.resize(GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size())));
     self.erase(self.find_last_of(L'\\') + 1);
-    std::wstring relative = Wide(TESSARO_BINARY_FROM_TESTS);
+    std::wstring relative = WideFromUtf8(TESSARO_BINARY_FROM_TESTS);
     std::replace(relative.begin(), relative.end(), L'/', L'\\');
     return self + relative;
 }
@@ -72,7 +59,7 @@ std::wstring EnvironmentBlock(const std::vector<std::string>& extra) {
         for (const wchar_t* var = own; *var != L'\0'; var += wcslen(var) + 1) vars[UpperName(var)] = var;
         FreeEnvironmentStringsW(own);
     }
-    for (const std::string& var : extra) vars[UpperName(Wide(var))] = Wide(var);
+    for (const std::string& var : extra) vars[UpperName(WideFromUtf8(var))] = WideFromUtf8(var);
     std::wstring block;
     for (const auto& [name, var] : vars) block += var + L'\0';
     return block + L'\0';
@@ -117,9 +104,9 @@ RunResult RunTessaro(const std::vector<std::string>& args, const RunOptions& opt
     }
     const std::wstring program = BinaryPath();
     std::wstring commandLine = L"\"" + program + L"\"";
-    for (const std::string& arg : args) commandLine += L" " + Quoted(Wide(arg));
+    for (const std::string& arg : args) commandLine += L" " + Quoted(WideFromUtf8(arg));
     std::wstring environment = EnvironmentBlock(options.env);
-    const std::wstring workingDir = Wide(options.workingDir);
+    const std::wstring workingDir = WideFromUtf8(options.workingDir);
 
     Pipe out = MakePipe();
     Pipe err = MakePipe();

@@ -40,23 +40,6 @@ TempDir::TempDir() {
     throw std::runtime_error("no free temp directory name");
 }
 
-TempDir::~TempDir() {
-    // Tests may leave read-only directories (and on Windows read-only files, which cannot be
-    // deleted) behind; make everything writable before removing.
-    std::error_code ec;
-    const fs::path root = FsPath(path_);
-    for (auto it = fs::recursive_directory_iterator(
-             root, fs::directory_options::skip_permission_denied, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        std::error_code entryError;
-        if (it->is_symlink(entryError)) continue;
-#ifndef _WIN32
-        if (!it->is_directory(entryError)) continue;
-#endif
-        fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, entryError);
-    }
-    fs::permissions(root, fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(root, ec);
-}
+TempDir::~TempDir() { RemoveTempTree(path_); }
 
 }  // namespace tessaro::testing

@@ -21,6 +21,10 @@ std::string NativePath(std::string relative);
 std::filesystem::path FsPath(const std::string& utf8);
 std::string Utf8Path(const std::filesystem::path& path);
 
+// Removes a directory and everything in it, read-only entries included, without following
+// links (temp_dir_posix.cpp, temp_dir_win.cpp).
+void RemoveTempTree(const std::string& path);
+
 class TempDir {
 public:
     TempDir();

@@ -1,10 +1,5 @@
 #include "tree_check.h"
 
-#include <algorithm>
-#include <filesystem>
-#include <system_error>
-
-#include "run_binary.h"
 #include "temp_dir.h"
 
 namespace tessaro::testing {
@@ -19,17 +14,6 @@ std::string UnreadableLine(const std::string& tilePath) {
 
 std::string CountLine(long long tiles) {
     return "拼接失败! 拼接的Tif数为" + std::to_string(tiles) + "!\n";
-}
-
-std::vector<std::string> ListNames(const std::string& dir) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (std::filesystem::directory_iterator it(FsPath(dir), ec), end; !ec && it != end;
-         it.increment(ec))
-        names.push_back(Utf8Path(it->path().filename()));
-    if (ec) ADD_FAILURE() << "cannot list " << dir << ": " << ec.message();
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 bool IsTemporaryName(const std::string& name) {
@@ -131,14 +115,6 @@ std::vector<HandTiffEntry> GreyStripEntries(uint32_t width, uint32_t height, uin
     const uint32_t base = HandMadeDataOffset(entries);
     for (uint32_t s = 0; s < strips; ++s) entries[5].values[s] = base + s * stripBytes;
     return entries;
-}
-
-bool RunsSlowed() {
-#ifdef TESSARO_SANITIZED
-    return true;
-#else
-    return RunsWrapped();
-#endif
 }
 
 }  // namespace tessaro::testing

@@ -23,8 +23,6 @@ std::string ProgressLine(const std::string& dir, int index = 1, int total = 1);
 std::string UnreadableLine(const std::string& tilePath);
 std::string CountLine(long long tiles);
 
-// The names in a directory, sorted as bytes, without "." and "..".
-std::vector<std::string> ListNames(const std::string& dir);
 
 // A name the bitmap writer gives its temporary files: hidden, never ending in ".tif" or ".bmp".
 bool IsTemporaryName(const std::string& name);
@@ -55,7 +53,7 @@ uint32_t HandMadeDataOffset(const std::vector<HandTiffEntry>& entries);
 std::vector<HandTiffEntry> GreyStripEntries(uint32_t width, uint32_t height, uint32_t rowsPerStrip,
                                             uint32_t stripBytes);
 
-// Linux only, from here to kNobody.
+// Linux only (tree_check_posix.cpp), down to kNobody.
 
 // Sets or clears an inode flag (FS_IMMUTABLE_FL, FS_APPEND_FL) on a file or directory. False
 // when the file system or the process's privileges do not allow it.
@@ -69,8 +67,18 @@ bool CanSwitchUser();
 
 inline constexpr int kNobody = 65534;
 
-// True when the binary runs many times slower than usual and without RLIMIT_AS: built with
-// sanitizers, or run under TESSARO_RUN_WRAPPER. Heavy tests then keep their work small.
+// From here on, for Linux in tree_check_posix.cpp, for Windows in tree_check_win.cpp.
+
+// The names in a directory, sorted as bytes (UTF-8 on Windows), without "." and "..".
+std::vector<std::string> ListNames(const std::string& dir);
+
+// What the binary writes to a pipe for utf8, its texts and paths: on Linux (in a UTF-8 locale)
+// the text as it is; on Windows code page 936 with every "\n" as "\r\n".
+std::string Printed(const std::string& utf8);
+
+// True when the binary runs many times slower than usual: on Linux built with sanitizers or run
+// under TESSARO_RUN_WRAPPER (and then also without RLIMIT_AS); on Windows under Wine, where every
+// process takes long to start. Heavy tests then keep their work small.
 bool RunsSlowed();
 
 }  // namespace tessaro::testing

@@ -1,5 +1,6 @@
 #include "tree_check.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <spawn.h>
@@ -7,7 +8,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "os/unique_fd.h"
+#include "run_binary.h"
 
 extern char** environ;
 
@@ -35,5 +39,31 @@ bool RemoveTree(const std::string& path) {
 }
 
 bool CanSwitchUser() { return geteuid() == 0; }
+
+std::vector<std::string> ListNames(const std::string& dir) {
+    std::vector<std::string> names;
+    DIR* handle = opendir(dir.c_str());
+    if (handle == nullptr) {
+        ADD_FAILURE() << "cannot list " << dir;
+        return names;
+    }
+    while (const dirent* entry = readdir(handle)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(handle);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string Printed(const std::string& utf8) { return utf8; }
+
+bool RunsSlowed() {
+#ifdef TESSARO_SANITIZED
+    return true;
+#else
+    return RunsWrapped();
+#endif
+}
 
 }  // namespace tessaro::testing

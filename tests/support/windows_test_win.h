@@ -7,8 +7,6 @@
 
 namespace tessaro::testing {
 
-std::wstring Wide(std::string_view utf8);
-
 // utf8 in the code page, with the code page's default character for what it cannot hold.
 std::string InCodePage(std::string_view utf8, unsigned codePage);
 

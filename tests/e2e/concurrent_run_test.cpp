@@ -41,7 +41,8 @@ TEST(ConcurrentRuns, TwoRunsOverTheSameTreeEndWithCompleteMosaics) {
         const int count = 2 * (g % 3 + 1);  // 2, 4 and 6 tiles
         char name[16];
         std::snprintf(name, sizeof name, "g%02d", g);
-        SharedGroup group{tree + "/" + name, tree + "/" + name + "/" + name + ".bmp", "", {}, ""};
+        const std::string dir = tree + kSeparator + name;
+        SharedGroup group{dir, dir + kSeparator + name + ".bmp", "", {}, ""};
         fs::create_directories(group.dir);
         const int perColumn = count / 2;
         const int widths[] = {side(rng), side(rng)};
@@ -49,23 +50,24 @@ TEST(ConcurrentRuns, TwoRunsOverTheSameTreeEndWithCompleteMosaics) {
         for (int row = 0; row < perColumn; ++row) heights.push_back(side(rng));
         std::vector<DecodedTile> tiles;
         for (int t = 0; t < count; ++t) {
-            const std::string path = group.dir + "/" + std::to_string(t + 1) + ".tif";
-            tiles.push_back(WriteTile(path, PatternTile(widths[t / perColumn], heights[t % perColumn],
-                                                        static_cast<uint8_t>(g * 8 + t))));
-            group.tiles.push_back(fs::path(path).filename());
+            const std::string tile = std::to_string(t + 1) + ".tif";
+            tiles.push_back(WriteTile(group.dir + kSeparator + tile,
+                                      PatternTile(widths[t / perColumn], heights[t % perColumn],
+                                                  static_cast<uint8_t>(g * 8 + t))));
+            group.tiles.push_back(tile);
         }
         group.expected = ExpectedBmpFile(tiles);
         expectedOut += ProgressLine(group.dir, g + 1, total) + kSuccessLine;
         groups.push_back(std::move(group));
     }
     // One directory that cannot be joined: both runs must report it once each, like a lone run.
-    const std::string odd = tree + "/odd";
+    const std::string odd = tmp / "tree/odd";
     fs::create_directories(odd);
-    for (const char* tile : {"1.tif", "2.tif", "3.tif"}) WriteTile(odd + "/" + tile, PatternTile(9, 9));
+    for (const char* tile : {"1.tif", "2.tif", "3.tif"}) WriteTile(odd + kSeparator + tile, PatternTile(9, 9));
     expectedOut += ProgressLine(odd, total, total) + CountLine(3);
 
     const RunResult alone = RunTessaro({tree});
-    ASSERT_EQ(alone.out, expectedOut);
+    ASSERT_EQ(alone.out, Printed(expectedOut));
     ASSERT_EQ(alone.exitCode, 1);
 
     std::uniform_int_distribution<int> stagger(0, static_cast<int>(alone.seconds * 1e6 / 2));
@@ -83,7 +85,7 @@ TEST(ConcurrentRuns, TwoRunsOverTheSameTreeEndWithCompleteMosaics) {
         a.join();
         b.join();
         for (const RunResult* run : {&first, &second}) {
-            EXPECT_EQ(run->out, expectedOut);
+            EXPECT_EQ(run->out, Printed(expectedOut));
             EXPECT_EQ(run->err, "");
             EXPECT_EQ(run->exitCode, 1);
             EXPECT_EQ(run->signal, 0);
@@ -91,7 +93,7 @@ TEST(ConcurrentRuns, TwoRunsOverTheSameTreeEndWithCompleteMosaics) {
         for (const SharedGroup& group : groups) {
             SCOPED_TRACE(group.dir);
             std::vector<std::string> names = group.tiles;
-            names.push_back(fs::path(group.bmp).filename());
+            names.push_back(fs::path(group.bmp).filename().string());
             std::sort(names.begin(), names.end());
             EXPECT_EQ(ListNames(group.dir), names);
             EXPECT_TRUE(SameFileBytes(ReadBytes(group.bmp), group.expected));
@@ -118,7 +120,8 @@ TEST(ConcurrentRuns, TwoDeletingRunsAtOnceKeepEveryPicture) {
         const int perColumn = count / 2;
         char name[16];
         std::snprintf(name, sizeof name, "g%02d", g);
-        SharedGroup group{tree + "/" + name, tree + "/" + name + "/" + name + ".bmp", "", {},
+        const std::string dir = tree + kSeparator + name;
+        SharedGroup group{dir, dir + kSeparator + name + ".bmp", "", {},
                           tmp / ("pristine/" + std::string(name))};
         fs::create_directories(group.pristine);
         std::vector<DecodedTile> tiles;
@@ -126,7 +129,7 @@ TEST(ConcurrentRuns, TwoDeletingRunsAtOnceKeepEveryPicture) {
             const int width = 100 + 17 * (t / perColumn) + g;
             const int height = 80 + 13 * (t % perColumn) + g;
             const std::string tile = std::to_string(t + 1) + ".tif";
-            tiles.push_back(WriteTile(group.pristine + "/" + tile,
+            tiles.push_back(WriteTile(group.pristine + kSeparator + tile,
                                       PatternTile(width, height, static_cast<uint8_t>(g + t))));
             group.tiles.push_back(tile);
         }
@@ -141,7 +144,7 @@ TEST(ConcurrentRuns, TwoDeletingRunsAtOnceKeepEveryPicture) {
             fs::create_directories(group.dir);
             fs::remove(group.bmp);
             for (const std::string& tile : group.tiles)
-                fs::create_hard_link(group.pristine + "/" + tile, group.dir + "/" + tile);
+                fs::create_hard_link(group.pristine + kSeparator + tile, group.dir + kSeparator + tile);
         }
         const auto head = std::chrono::microseconds(stagger(rng));
         RunResult first, second;
@@ -156,13 +159,14 @@ TEST(ConcurrentRuns, TwoDeletingRunsAtOnceKeepEveryPicture) {
             EXPECT_EQ(run->signal, 0);
             EXPECT_FALSE(run->timedOut);
             EXPECT_EQ(run->err, "");
-            for (std::size_t at = run->out.find("拼接失败!"); at != std::string::npos;
-                 at = run->out.find("拼接失败!", at + 1))
+            const std::string failed = Printed("拼接失败!");
+            for (std::size_t at = run->out.find(failed); at != std::string::npos;
+                 at = run->out.find(failed, at + 1))
                 ++failureLines;
         }
         for (const SharedGroup& group : groups) {
             SCOPED_TRACE(group.dir);
-            EXPECT_EQ(ListNames(group.dir), std::vector<std::string>{fs::path(group.bmp).filename()});
+            EXPECT_EQ(ListNames(group.dir), std::vector<std::string>{fs::path(group.bmp).filename().string()});
             EXPECT_TRUE(SameFileBytes(ReadBytes(group.bmp), group.expected));
         }
     }

@@ -1,7 +1,7 @@
 // tessaro.exe over real tiles on Windows: Chinese names in code page 936 order and output, names
-// whose code page 936 bytes hold 0x5C, the roots a user types, deletion that leaves what Windows
-// will not let go, and tiles that cannot be decoded. Output goes to pipes: code page 936 bytes
-// with "\r\n" line ends.
+// whose code page 936 bytes hold 0x5C, the roots a user types, paths beyond MAX_PATH, deletion
+// that leaves what Windows will not let go, and tiles that cannot be decoded. Output goes to
+// pipes: code page 936 bytes with "\r\n" line ends.
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -99,6 +99,24 @@ TEST(WindowsMosaic, RootsAsTypedWithATrailingBackslashOrRelative) {
         EXPECT_TRUE(SameFileBytes(ReadBytes(dir + "\\tiles.bmp"), expected));
         EXPECT_EQ(ListNames(dir), (Names{"a.tif", "b.tif", "tiles.bmp"}));
     }
+}
+
+// Paths longer than MAX_PATH (260 characters) work all the way, and tiles are named in any case.
+TEST(WindowsMosaic, PathsBeyondMaxPathAndTileNamesInAnyCase) {
+    TempDir tmp;
+    std::string dir = tmp.path();
+    for (int level = 0; dir.size() <= 300; ++level) dir += "\\directory-" + std::to_string(level);
+    MakeDirs(dir);
+    const DecodedTile left = WriteTile(dir + "\\A.TIF", PatternTile(6, 4, 1));
+    const DecodedTile right = WriteTile(dir + "\\b.Tif", PatternTile(3, 4, 2));
+    WriteBytes(dir + "\\c.tiff", "not a tile");
+
+    const RunResult run = RunTessaro({tmp.path(), "1"});
+    EXPECT_EQ(run.out, Redirected(ProgressLine(dir) + kSuccessLine));
+    EXPECT_EQ(run.exitCode, 0);
+    const std::string name = dir.substr(dir.rfind('\\') + 1);
+    EXPECT_TRUE(SameFileBytes(ReadBytes(dir + "\\" + name + ".bmp"), ExpectedBmpFile({left, right})));
+    EXPECT_EQ(ListNames(dir), (Names{"c.tiff", name + ".bmp"}));
 }
 
 // Another program holds tile 2 open without letting it be deleted, and tile 3 is read-only: both

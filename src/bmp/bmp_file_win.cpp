@@ -16,8 +16,8 @@
 #include "bmp/bmp_file_steps.h"
 #include "bmp/bmp_temp_name.h"
 #include "os/file_id_win.h"
+#include "os/handle_fd_win.h"
 #include "os/nt_file_win.h"
-#include "os/unique_handle_win.h"
 
 namespace tessaro {
 

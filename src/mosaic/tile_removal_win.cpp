@@ -10,9 +10,9 @@
 #include "mosaic/tile_journal.h"
 #include "mosaic/tile_removal_internal.h"
 #include "os/file_id_win.h"
+#include "os/handle_fd_win.h"
 #include "os/nt_file_win.h"
 #include "os/pinned_dir.h"
-#include "os/unique_handle_win.h"
 
 namespace tessaro::removal_internal {
 

@@ -3,8 +3,8 @@
 
 #include "os/dir_listing.h"
 #include "os/file_id_win.h"
+#include "os/handle_fd_win.h"
 #include "os/nt_file_win.h"
-#include "os/unique_handle_win.h"
 #include "os/wide_text_win.h"
 
 namespace tessaro {

@@ -6,8 +6,8 @@
 #include <memory>
 #include <vector>
 
+#include "os/handle_fd_win.h"
 #include "os/nt_file_win.h"
-#include "os/unique_handle_win.h"
 
 namespace tessaro {
 

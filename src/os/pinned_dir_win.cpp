@@ -8,9 +8,9 @@
 #include <string>
 
 #include "os/file_id_win.h"
+#include "os/handle_fd_win.h"
 #include "os/interrupt.h"
 #include "os/nt_file_win.h"
-#include "os/unique_handle_win.h"
 
 #include <sddl.h>
 

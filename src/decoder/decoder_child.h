@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -61,6 +62,15 @@ private:
     FillShare* share_ = nullptr;
     bool fillBegun_ = false;
     uint64_t fillReported_ = 0;
+#ifdef _WIN32
+    // The child's process and the job object that limits it (decoder_child_win.cpp); ending it
+    // ends the child and waits until it is gone.
+    struct Process;
+    struct EndProcess {
+        void operator()(Process* process) const;
+    };
+    std::unique_ptr<Process, EndProcess> process_;
+#endif
 };
 
 }  // namespace tessaro

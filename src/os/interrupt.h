@@ -16,6 +16,12 @@ int InterruptSignal();
 // beside whatever is waited for. It stays readable; never read from it.
 int InterruptFd();
 
+#ifdef _WIN32
+// A manual-reset event that is set once an interrupt came (null before CatchInterrupts): wait on
+// it beside whatever is waited for. Never reset it.
+void* InterruptEvent();
+#endif
+
 // After an interrupt: restores the signal's default action and raises it again (so the process
 // ends by it). Does nothing without an interrupt.
 void ResignalIfInterrupted();

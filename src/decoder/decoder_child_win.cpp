@@ -183,20 +183,33 @@ std::wstring OwnPath() {
     }
 }
 
-// This process's environment, with kWorkerVariable set to `setting`, as CreateProcessW takes it.
+// This process's environment with kWorkerVariable set to `setting`, as CreateProcessW takes it:
+// in the system's order (by name, ignoring case), each entry ended by a null, and a null after
+// them.
 std::wstring WorkerEnvironment(const std::wstring& setting) {
     const std::wstring prefix = std::wstring(kWorkerVariable) + L"=";
+    const std::wstring ours = prefix + setting;
     std::wstring block;
+    bool placed = false;
+    const auto place = [&] {
+        block += ours;
+        block.push_back(L'\0');
+        placed = true;
+    };
     if (wchar_t* own = GetEnvironmentStringsW()) {
         for (const wchar_t* entry = own; *entry != L'\0'; entry += std::wcslen(entry) + 1) {
             if (_wcsnicmp(entry, prefix.c_str(), prefix.size()) == 0) continue;
+            // (Entries for the drives' current directories start with "=" and stay first.)
+            const int nameLength = static_cast<int>(std::wcscspn(entry + 1, L"=") + 1);
+            if (!placed && entry[0] != L'=' &&
+                CompareStringOrdinal(entry, nameLength, kWorkerVariable, -1, TRUE) == CSTR_GREATER_THAN)
+                place();
             block += entry;
             block.push_back(L'\0');
         }
         FreeEnvironmentStringsW(own);
     }
-    block += prefix + setting;
-    block.push_back(L'\0');
+    if (!placed) place();
     block.push_back(L'\0');
     return block;
 }

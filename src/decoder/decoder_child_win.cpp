@@ -5,11 +5,6 @@
 // pipe, the group's tiles (read-only) and the page that reports its fill, and has no console.
 #include "decoder/decoder_child.h"
 
-#include "os/unique_handle_win.h"
-
-#include <fcntl.h>
-#include <io.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -22,7 +17,10 @@
 
 #include "decoder/decoder_channel_win.h"
 #include "decoder/decoder_service.h"
+#include "os/handle_fd_win.h"
 #include "os/interrupt.h"
+#include "os/unique_handle_win.h"
+#include "os/windows_win.h"
 #include "progress/fill_meter.h"
 
 namespace tessaro {
@@ -49,8 +47,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr DWORD kPipeBufferBytes = 4096;
 constexpr LONGLONG kTicksPerSecond = 10'000'000;  // of 100 ns
-
-HANDLE HandleOf(int fd) { return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
 
 uint64_t HandleValue(HANDLE handle) {
     return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(handle));
@@ -350,11 +346,10 @@ std::optional<DecoderChild> DecoderChild::Start(const std::vector<UniqueFd>& til
         channel = std::move(pipe->parent);
     }  // this process's copies of the worker's handles close here: the pipe breaks when it ends
 
-    const int channelFd = _open_osfhandle(reinterpret_cast<intptr_t>(channel.get()), 0);
-    if (channelFd < 0) return std::nullopt;
-    static_cast<void>(channel.release());
+    UniqueFd channelFd = FdOf(std::move(channel), 0);
+    if (!channelFd) return std::nullopt;
     DecoderChild child(static_cast<pid_t>(GetProcessId(process->process.get())),
-                       UniqueFd(channelFd), ReplyTimeoutSeconds(applied), share.release());
+                       std::move(channelFd), ReplyTimeoutSeconds(applied), share.release());
     child.process_ = std::move(process);
     const HANDLE pipe = HandleOf(child.channel_.get());
     if (!Transfer(pipe, child.process_->ioDone.get(), true, &greeting, sizeof greeting,

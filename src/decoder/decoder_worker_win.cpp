@@ -1,16 +1,14 @@
 #include "decoder/decoder_worker.h"
 
-#include "os/unique_handle_win.h"
-
-#include <fcntl.h>
-#include <io.h>
-
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "decoder/decoder_channel_win.h"
 #include "decoder/decoder_service.h"
+#include "os/handle_fd_win.h"
+#include "os/unique_handle_win.h"
+#include "os/windows_win.h"
 
 namespace tessaro {
 
@@ -57,7 +55,7 @@ bool WriteMessage(HANDLE pipe, const void* data, DWORD size) {
 UniqueFd FileFd(uint64_t value, int flags) {
     const HANDLE file = FromValue(value);
     if (file == nullptr || GetFileType(file) != FILE_TYPE_DISK) return UniqueFd();
-    return UniqueFd(_open_osfhandle(reinterpret_cast<intptr_t>(file), flags | _O_BINARY));
+    return FdOf(UniqueHandle(file), flags | _O_BINARY);
 }
 
 // A crash ends the worker at once, with the exception's code for its exit status: no dialog, no

@@ -1,30 +1,13 @@
 #include "os/file_io.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-
-#include <fcntl.h>
-#include <io.h>
-
 #include <algorithm>
+
+#include "os/handle_fd_win.h"
+#include "os/windows_win.h"
 
 namespace tessaro {
 
 namespace {
-
-HANDLE HandleOf(int fd) { return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
-
-// A descriptor for `handle`, which it then owns; empty (and the handle closed) on failure.
-UniqueFd WrapHandle(HANDLE handle, int flags) {
-    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), flags);
-    if (fd < 0) CloseHandle(handle);
-    return UniqueFd(fd);
-}
 
 std::wstring WideText(const std::string& text) {
     if (text.empty()) return {};
@@ -44,11 +27,10 @@ UniqueFd OpenToRead(const std::string& path) {
     if (wide.empty()) return UniqueFd();
     // Not inheritable (no security attributes); a pipe or device opens without waiting and is
     // turned away by RegularFileSize.
-    const HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return UniqueFd();
-    return WrapHandle(file, _O_RDONLY | _O_BINARY);
+    UniqueHandle file(CreateFileW(wide.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return FdOf(std::move(file), _O_RDONLY | _O_BINARY);
 }
 
 int64_t ReadAt(int fd, void* buffer, std::size_t size, uint64_t offset) {
@@ -87,7 +69,7 @@ UniqueFd DuplicateFd(int fd) {
         !DuplicateHandle(GetCurrentProcess(), file, GetCurrentProcess(), &copy, 0,
                          /*inheritable*/ FALSE, DUPLICATE_SAME_ACCESS))
         return UniqueFd();
-    return WrapHandle(copy, _O_BINARY);
+    return FdOf(UniqueHandle(copy), _O_BINARY);
 }
 
 }  // namespace tessaro

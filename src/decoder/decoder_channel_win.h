@@ -2,9 +2,11 @@
 // kWorkerVariable set to "<handle>:<token>": the handle is the worker's end of a message pipe,
 // inherited; the token (hexadecimal) must match the one the parent sends first, in its greeting,
 // which names the other handles the worker inherited. Every later message from the parent is a
-// WorkerRequest, and the worker answers each with a DecoderReply.
+// WorkerRequest, and the worker answers each with a DecoderReply; meanwhile it counts a fill's
+// progress in a shared FillPage.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -23,11 +25,18 @@ struct WorkerToken {
     friend bool operator==(const WorkerToken&, const WorkerToken&) = default;
 };
 
+// The page, shared by the worker and its parent, in which the worker counts its fill: the
+// mosaic's pixel bytes (0 until the fill begins) and how many of them it has written.
+struct FillPage {
+    std::atomic<uint64_t> mosaicBytes{0};
+    std::atomic<uint64_t> written{0};
+};
+
 struct WorkerGreeting {
     WorkerToken token;
     uint32_t tileCount = 0;
     uint64_t tiles[kMaxWorkerTiles] = {};  // inherited file handles; 0 for a tile not opened
-    uint64_t share = 0;                    // the inherited mapping that holds the FillShare
+    uint64_t page = 0;                     // the inherited mapping that holds the FillPage
 };
 
 struct WorkerRequest {

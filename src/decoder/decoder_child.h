@@ -63,13 +63,15 @@ private:
     bool fillBegun_ = false;
     uint64_t fillReported_ = 0;
 #ifdef _WIN32
-    // The child's process and the job object that limits it (decoder_child_win.cpp); ending it
-    // ends the child and waits until it is gone.
-    struct Process;
-    struct EndProcess {
-        void operator()(Process* process) const;
+    // On Windows everything lives here: the worker process, its job object, the pipe to it and
+    // the page it reports its fill in (decoder_child_win.cpp). Ending it ends the worker and
+    // waits until it is gone.
+    struct Worker;
+    struct EndWorker {
+        void operator()(Worker* worker) const;
     };
-    std::unique_ptr<Process, EndProcess> process_;
+    explicit DecoderChild(std::unique_ptr<Worker, EndWorker> worker);
+    std::unique_ptr<Worker, EndWorker> worker_;
 #endif
 };
 

@@ -25,20 +25,37 @@
 
 namespace tessaro {
 
-struct DecoderChild::Process {
+namespace {
+
+struct Unmap {
+    void operator()(FillPage* page) const { UnmapViewOfFile(page); }
+};
+using PageView = std::unique_ptr<FillPage, Unmap>;
+
+// What this process holds of one worker.
+struct WorkerState {
     UniqueHandle job;
     UniqueHandle process;
+    UniqueHandle pipe;    // this end, for overlapped use
     UniqueHandle ioDone;  // signalled when the pipe's pending read or write has finished
+    PageView page;        // where the worker counts its fill
+    uint64_t timeoutSeconds = 0;
+    bool fillBegun = false;
+    uint64_t fillReported = 0;
 };
 
-void DecoderChild::EndProcess::operator()(Process* process) const {
+}  // namespace
+
+struct DecoderChild::Worker : WorkerState {};
+
+void DecoderChild::EndWorker::operator()(Worker* worker) const {
     // Whatever it was doing, it has nothing left to give: every reply it sent was complete.
-    if (process->job) TerminateJobObject(process->job.get(), 1);
-    if (process->process) {
-        TerminateProcess(process->process.get(), 1);  // (not yet in the job, if Start failed)
-        WaitForSingleObject(process->process.get(), INFINITE);
+    if (worker->job) TerminateJobObject(worker->job.get(), 1);
+    if (worker->process) {
+        TerminateProcess(worker->process.get(), 1);  // (not yet in the job, if Start failed)
+        WaitForSingleObject(worker->process.get(), INFINITE);
     }
-    delete process;
+    delete worker;
 }
 
 namespace {
@@ -144,15 +161,9 @@ std::optional<PipeEnds> MakePipe() {
     return ends;
 }
 
-struct Unmap {
-    void operator()(DecoderChild::FillShare* share) const { UnmapViewOfFile(share); }
-};
-using ShareView = std::unique_ptr<DecoderChild::FillShare, Unmap>;
-
-ShareView MapShare(HANDLE mapping) {
-    void* view = MapViewOfFile(mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0,
-                               sizeof(DecoderChild::FillShare));
-    return ShareView(view == nullptr ? nullptr : new (view) DecoderChild::FillShare);
+PageView MapPage(HANDLE mapping) {
+    void* view = MapViewOfFile(mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(FillPage));
+    return PageView(view == nullptr ? nullptr : new (view) FillPage);
 }
 
 // A read-only duplicate of a tile's handle that a child can inherit.
@@ -297,32 +308,56 @@ bool Transfer(HANDLE pipe, HANDLE done, bool write, void* data, DWORD size,
     return GetOverlappedResult(pipe, &io, &moved, FALSE) && moved == size;
 }
 
+// Sends a request and waits for the reply, for an interrupt (decoding is abandoned, which is
+// always safe), or until the worker's time is up; a fill meter hears of the worker's progress
+// ten times a second meanwhile. A worker that does not answer in full is ended.
+bool AskWorker(WorkerState& worker, const WorkerRequest& request, DecoderReply* reply) {
+    if (!worker.pipe) return false;
+    const auto deadline = Clock::now() + std::chrono::seconds(worker.timeoutSeconds);
+    FillMeter* const meter = CurrentFillMeter();
+    const auto relay = [&] {
+        RelayFill(worker.page->mosaicBytes.load(), worker.page->written.load(), meter,
+                  &worker.fillBegun, &worker.fillReported);
+    };
+    const std::function<void()> tick = meter ? std::function<void()>(relay) : nullptr;
+    WorkerRequest sent = request;
+    if (!Transfer(worker.pipe.get(), worker.ioDone.get(), true, &sent, sizeof sent, deadline,
+                  tick) ||
+        !Transfer(worker.pipe.get(), worker.ioDone.get(), false, reply, sizeof *reply, deadline,
+                  tick)) {
+        TerminateJobObject(worker.job.get(), 1);  // died, hung past its time, or no longer wanted
+        worker.pipe.reset();
+        return false;
+    }
+    if (meter) relay();
+    return true;
+}
+
 }  // namespace
 
 std::optional<DecoderChild> DecoderChild::Start(const std::vector<UniqueFd>& tiles,
                                                 const DecoderLimits& limits) {
     if (tiles.size() > kMaxWorkerTiles) return std::nullopt;
     const DecoderLimits applied = LimitsForTestMode(limits, DecoderTestMode());
-    std::unique_ptr<Process, EndProcess> process(new Process);
-    process->job = MakeJob(applied);
-    process->ioDone.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::unique_ptr<Worker, EndWorker> worker(new Worker);
+    worker->job = MakeJob(applied);
+    worker->ioDone.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    worker->timeoutSeconds = ReplyTimeoutSeconds(applied);
     const std::wstring exe = OwnPath();
-    if (!process->job || !process->ioDone || exe.empty()) return std::nullopt;
+    if (!worker->job || !worker->ioDone || exe.empty()) return std::nullopt;
 
     WorkerGreeting greeting;
     greeting.token = NewToken();
     greeting.tileCount = static_cast<uint32_t>(tiles.size());
-    UniqueHandle channel;
-    ShareView share;
     {
         const std::lock_guard<std::mutex> lock(LaunchLock());
         std::optional<PipeEnds> pipe = MakePipe();
         SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
         const UniqueHandle mapping(CreateFileMappingW(INVALID_HANDLE_VALUE, &inheritable,
-                                                      PAGE_READWRITE, 0, sizeof(FillShare), nullptr));
+                                                      PAGE_READWRITE, 0, sizeof(FillPage), nullptr));
         if (!pipe || !mapping) return std::nullopt;
-        share = MapShare(mapping.get());
-        if (!share) return std::nullopt;
+        worker->page = MapPage(mapping.get());
+        if (!worker->page) return std::nullopt;
         std::vector<HANDLE> inherited = {pipe->worker.get(), mapping.get()};
         std::vector<UniqueHandle> readers;
         for (std::size_t i = 0; i < tiles.size(); ++i) {
@@ -332,92 +367,52 @@ std::optional<DecoderChild> DecoderChild::Start(const std::vector<UniqueFd>& til
             inherited.push_back(readers.back().get());
             greeting.tiles[i] = HandleValue(readers.back().get());
         }
-        greeting.share = HandleValue(mapping.get());
+        greeting.page = HandleValue(mapping.get());
         const std::wstring setting = WorkerSetting(HandleValue(pipe->worker.get()), greeting.token);
         const std::optional<PROCESS_INFORMATION> started =
             Launch(exe, WorkerEnvironment(setting), std::move(inherited));
         if (!started) return std::nullopt;
-        process->process.reset(started->hProcess);
+        worker->process.reset(started->hProcess);
         const UniqueHandle thread(started->hThread);
         // In the job before it runs a single instruction.
-        if (!AssignProcessToJobObject(process->job.get(), started->hProcess) ||
+        if (!AssignProcessToJobObject(worker->job.get(), started->hProcess) ||
             ResumeThread(thread.get()) == static_cast<DWORD>(-1))
             return std::nullopt;
-        channel = std::move(pipe->parent);
+        worker->pipe = std::move(pipe->parent);
     }  // this process's copies of the worker's handles close here: the pipe breaks when it ends
 
-    UniqueFd channelFd = FdOf(std::move(channel), 0);
-    if (!channelFd) return std::nullopt;
-    DecoderChild child(static_cast<pid_t>(GetProcessId(process->process.get())),
-                       std::move(channelFd), ReplyTimeoutSeconds(applied), share.release());
-    child.process_ = std::move(process);
-    const HANDLE pipe = HandleOf(child.channel_.get());
-    if (!Transfer(pipe, child.process_->ioDone.get(), true, &greeting, sizeof greeting,
-                  Clock::now() + std::chrono::seconds(child.timeoutSeconds_), nullptr))
+    if (!Transfer(worker->pipe.get(), worker->ioDone.get(), true, &greeting, sizeof greeting,
+                  Clock::now() + std::chrono::seconds(worker->timeoutSeconds), nullptr))
         return std::nullopt;
-    return child;
+    return DecoderChild(std::move(worker));
 }
 
-DecoderChild::DecoderChild(DecoderChild&& other) noexcept
-    : pid_(std::exchange(other.pid_, -1)),
-      channel_(std::move(other.channel_)),
-      timeoutSeconds_(other.timeoutSeconds_),
-      share_(std::exchange(other.share_, nullptr)),
-      fillBegun_(other.fillBegun_),
-      fillReported_(other.fillReported_),
-      process_(std::move(other.process_)) {}
+DecoderChild::DecoderChild(std::unique_ptr<Worker, EndWorker> worker) : worker_(std::move(worker)) {}
 
-DecoderChild::~DecoderChild() {
-    process_.reset();  // ends the worker and waits until it is gone
-    if (share_ != nullptr) UnmapViewOfFile(share_);
-}
+DecoderChild::DecoderChild(DecoderChild&& other) noexcept : worker_(std::move(other.worker_)) {}
 
-bool DecoderChild::Ask(const void* request, std::size_t size, int, void* reply,
-                       std::size_t replySize) {
-    if (!channel_ || !process_) return false;
-    // Waits for the reply, for an interrupt (decoding is abandoned, which is always safe), or
-    // until the child's time is up; a fill meter hears of the child's progress ten times a second.
-    const HANDLE pipe = HandleOf(channel_.get());
-    const auto deadline = Clock::now() + std::chrono::seconds(timeoutSeconds_);
-    const bool metered = CurrentFillMeter() != nullptr;
-    const std::function<void()> tick = metered ? std::function<void()>([this] { ReportFill(); })
-                                               : std::function<void()>();
-    if (!Transfer(pipe, process_->ioDone.get(), true, const_cast<void*>(request),
-                  static_cast<DWORD>(size), deadline, tick) ||
-        !Transfer(pipe, process_->ioDone.get(), false, reply, static_cast<DWORD>(replySize),
-                  deadline, tick)) {
-        TerminateJobObject(process_->job.get(), 1);  // died, hung past its time, or no longer wanted
-        channel_.reset();
-        return false;
-    }
-    if (metered) ReportFill();
-    return true;
-}
-
-void DecoderChild::ReportFill() {
-    RelayFill(*share_, CurrentFillMeter(), &fillBegun_, &fillReported_);
-}
+DecoderChild::~DecoderChild() = default;  // worker_ ends the worker
 
 std::optional<TileSize> DecoderChild::Measure(std::size_t index) {
     WorkerRequest request;
     request.request.op = DecoderOp::measure;
     request.request.index = static_cast<uint32_t>(index);
     DecoderReply reply{};
-    if (!Ask(&request, sizeof request, -1, &reply, sizeof reply) || !reply.ok) return std::nullopt;
+    if (!worker_ || !AskWorker(*worker_, request, &reply) || !reply.ok) return std::nullopt;
     return reply.size;
 }
 
 FillOutcome DecoderChild::Fill(const TileLayout& layout, const BmpFile& canvas,
                                const DecoderLimits& limits) {
-    if (!process_ || !channel_) return FillOutcome::readFailed;
+    if (!worker_ || !worker_->pipe) return FillOutcome::readFailed;
     const DecoderLimits applied = LimitsForTestMode(limits, DecoderTestMode());
-    SetJobLimits(process_->job.get(), applied);  // else it keeps the measuring limits
-    timeoutSeconds_ = ReplyTimeoutSeconds(applied);
+    SetJobLimits(worker_->job.get(), applied);  // else it keeps the measuring limits
+    worker_->timeoutSeconds = ReplyTimeoutSeconds(applied);
     // The worker gets the file for writing its pixels and nothing more: it can neither rename
     // nor delete it.
     HANDLE inWorker = nullptr;
     if (!canvas.fd || !DuplicateHandle(GetCurrentProcess(), HandleOf(canvas.fd.get()),
-                                       process_->process.get(), &inWorker,
+                                       worker_->process.get(), &inWorker,
                                        FILE_WRITE_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                                        FALSE, 0))
         return FillOutcome::readFailed;
@@ -426,8 +421,7 @@ FillOutcome DecoderChild::Fill(const TileLayout& layout, const BmpFile& canvas,
     request.request.layout = layout;
     request.canvas = HandleValue(inWorker);
     DecoderReply reply{};
-    if (!Ask(&request, sizeof request, -1, &reply, sizeof reply) || !reply.ok)
-        return FillOutcome::readFailed;
+    if (!AskWorker(*worker_, request, &reply) || !reply.ok) return FillOutcome::readFailed;
     return reply.outcome;
 }
 

@@ -15,19 +15,20 @@ namespace tessaro {
 
 namespace {
 
-// The child's fill meter: counts into the page it shares with its parent.
-class SharedMeter final : public FillMeter {
+// The fill meter of the test mode "slow": passes everything on, and pauses after each band.
+class PausingMeter final : public FillMeter {
 public:
-    SharedMeter(DecoderChild::FillShare* share, bool slow) : share_(share), slow_(slow) {}
-    void Begin(uint64_t mosaicBytes) override { share_->mosaicBytes.store(mosaicBytes); }
+    explicit PausingMeter(FillMeter* meter) : meter_(meter) {}
+    void Begin(uint64_t mosaicBytes) override {
+        if (meter_) meter_->Begin(mosaicBytes);
+    }
     void Add(uint64_t bytes) override {
-        share_->written.fetch_add(bytes, std::memory_order_relaxed);
-        if (slow_) std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        if (meter_) meter_->Add(bytes);
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
     }
 
 private:
-    DecoderChild::FillShare* share_;
-    bool slow_;
+    FillMeter* meter_;
 };
 
 }  // namespace
@@ -62,8 +63,7 @@ void MisbehaveForTest(std::string_view mode) {
 }
 
 DecoderReply AnswerRequest(const DecoderRequest& request, const std::vector<UniqueFd>& tiles,
-                           UniqueFd canvasFd, DecoderChild::FillShare* share,
-                           std::string_view mode) {
+                           UniqueFd canvasFd, FillMeter* meter, std::string_view mode) {
     DecoderReply reply{};
     if (request.op == DecoderOp::measure && request.index < tiles.size()) {
         const std::optional<TileSize> size = TIFFWH(tiles[request.index].get());
@@ -74,21 +74,20 @@ DecoderReply AnswerRequest(const DecoderRequest& request, const std::vector<Uniq
         canvas.fd = std::move(canvasFd);
         canvas.width = request.layout.canvasWidth;
         canvas.height = request.layout.canvasHeight;
-        SharedMeter meter(share, mode == "slow");
-        const FillMeterScope scope(&meter);
+        PausingMeter pausing(meter);
+        const FillMeterScope scope(mode == "slow" ? &pausing : meter);
         reply.outcome = FillCanvas(tiles, request.layout, canvas);
         reply.ok = 1;
     }
     return reply;
 }
 
-void RelayFill(const DecoderChild::FillShare& share, FillMeter* meter, bool* begun,
+void RelayFill(uint64_t mosaicBytes, uint64_t written, FillMeter* meter, bool* begun,
                uint64_t* reported) {
-    const uint64_t total = share.mosaicBytes.load();
-    if (meter == nullptr || total == 0) return;
-    if (!*begun) meter->Begin(total);
+    if (meter == nullptr || mosaicBytes == 0) return;
+    if (!*begun) meter->Begin(mosaicBytes);
     *begun = true;
-    const uint64_t written = std::min(share.written.load(), total);
+    written = std::min(written, mosaicBytes);
     if (written > *reported) meter->Add(written - *reported);
     *reported = std::max(written, *reported);
 }

@@ -1,8 +1,8 @@
 // What the decoding child does for its parent, on every system: the records the two exchange,
 // the child's answer to each request, the misbehaviour the tests can ask of it, and the parent's
-// relay of the child's fill progress to its own fill meter. The systems differ only in how the
-// child is started and confined and how the records travel (decoder_child.cpp on Linux,
-// decoder_child_win.cpp and decoder_worker_win.cpp on Windows).
+// relay of the child's fill progress to its own fill meter. The systems differ in how the child
+// is started and confined, and how the records and the progress travel (decoder_child.cpp on
+// Linux; decoder_child_win.cpp and decoder_worker_win.cpp on Windows).
 #pragma once
 
 #include <cstdint>
@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "decoder/confine.h"
-#include "decoder/decoder_child.h"
 #include "mosaic/canvas_fill.h"
 #include "mosaic/tile_layout.h"
 #include "os/unique_fd.h"
@@ -53,14 +52,15 @@ DecoderLimits LimitsForTestMode(const DecoderLimits& limits, std::string_view mo
 void MisbehaveForTest(std::string_view mode);
 
 // In the child: the answer to one request. A fill writes through `canvasFd` (a duplicate of the
-// parent's mosaic file, closed here) and counts what it has written into `share`.
+// parent's mosaic file, closed here) and reports its progress to `meter` (if any); for the test
+// mode "slow" it pauses a quarter of a second after each band it writes.
 DecoderReply AnswerRequest(const DecoderRequest& request, const std::vector<UniqueFd>& tiles,
-                           UniqueFd canvasFd, DecoderChild::FillShare* share,
-                           std::string_view mode);
+                           UniqueFd canvasFd, FillMeter* meter, std::string_view mode);
 
-// In the parent: passes on to `meter` (if any) what the child's fill has written since the last
-// call. `begun` and `reported` keep what was passed on before, and start false and 0.
-void RelayFill(const DecoderChild::FillShare& share, FillMeter* meter, bool* begun,
+// In the parent: passes on to `meter` (if any) how far the child's fill has got, as the child
+// reports it: `written` of `mosaicBytes` pixel bytes (0 before it has begun). `begun` and
+// `reported` keep what was passed on before, and start false and 0.
+void RelayFill(uint64_t mosaicBytes, uint64_t written, FillMeter* meter, bool* begun,
                uint64_t* reported);
 
 }  // namespace tessaro

@@ -66,11 +66,23 @@ LONG WINAPI EndOnCrash(EXCEPTION_POINTERS* crash) {
 }
 
 struct Unmap {
-    void operator()(DecoderChild::FillShare* share) const { UnmapViewOfFile(share); }
+    void operator()(FillPage* page) const { UnmapViewOfFile(page); }
 };
 
-void Serve(HANDLE pipe, const std::vector<UniqueFd>& tiles, DecoderChild::FillShare* share) {
+// The worker's fill meter: counts into the page its parent reads.
+class PageMeter final : public FillMeter {
+public:
+    explicit PageMeter(FillPage* page) : page_(page) {}
+    void Begin(uint64_t mosaicBytes) override { page_->mosaicBytes.store(mosaicBytes); }
+    void Add(uint64_t bytes) override { page_->written.fetch_add(bytes, std::memory_order_relaxed); }
+
+private:
+    FillPage* page_;
+};
+
+void Serve(HANDLE pipe, const std::vector<UniqueFd>& tiles, FillPage* page) {
     const std::string_view mode = DecoderTestMode();
+    PageMeter meter(page);
     for (bool first = true;; first = false) {
         WorkerRequest request;
         if (!ReadMessage(pipe, &request, sizeof request)) return;  // the parent is done
@@ -78,7 +90,7 @@ void Serve(HANDLE pipe, const std::vector<UniqueFd>& tiles, DecoderChild::FillSh
         UniqueFd canvas = request.request.op == DecoderOp::fill ? FileFd(request.canvas, 0)
                                                                 : UniqueFd();
         const DecoderReply reply =
-            AnswerRequest(request.request, tiles, std::move(canvas), share, mode);
+            AnswerRequest(request.request, tiles, std::move(canvas), &meter, mode);
         if (!WriteMessage(pipe, &reply, sizeof reply)) return;
     }
 }
@@ -98,15 +110,14 @@ bool RunDecoderWorkerIfAsked() {
     // A crash ends the worker quietly; its parent reports the group.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     SetUnhandledExceptionFilter(EndOnCrash);
-    const UniqueHandle mapping(FromValue(greeting.share));
-    const std::unique_ptr<DecoderChild::FillShare, Unmap> share(static_cast<DecoderChild::FillShare*>(
-        MapViewOfFile(mapping.get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0,
-                      sizeof(DecoderChild::FillShare))));
-    if (!share) return true;
+    const UniqueHandle mapping(FromValue(greeting.page));
+    const std::unique_ptr<FillPage, Unmap> page(static_cast<FillPage*>(
+        MapViewOfFile(mapping.get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(FillPage))));
+    if (!page) return true;
     std::vector<UniqueFd> tiles;
     for (uint32_t i = 0; i < greeting.tileCount; ++i)
         tiles.push_back(FileFd(greeting.tiles[i], _O_RDONLY));
-    Serve(pipe, tiles, share.get());
+    Serve(pipe, tiles, page.get());
     return true;
 }
 

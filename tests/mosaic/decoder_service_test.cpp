@@ -23,23 +23,21 @@ struct CountingMeter final : FillMeter {
 };
 
 TEST(DecoderService, RelaysTheChildsFillOnceBegunAndNeverPastItsTotal) {
-    DecoderChild::FillShare share;
     CountingMeter meter;
     bool begun = false;
     uint64_t reported = 0;
-    RelayFill(share, &meter, &begun, &reported);  // nothing begun yet
+    RelayFill(0, 0, &meter, &begun, &reported);  // nothing begun yet
     EXPECT_EQ(meter.begins, 0);
-    share.mosaicBytes = 100;
-    share.written = 30;
-    RelayFill(share, nullptr, &begun, &reported);  // no meter: nothing passed on
+    RelayFill(100, 30, nullptr, &begun, &reported);  // no meter: nothing passed on
     EXPECT_FALSE(begun);
-    RelayFill(share, &meter, &begun, &reported);
-    RelayFill(share, &meter, &begun, &reported);
+    RelayFill(100, 30, &meter, &begun, &reported);
+    RelayFill(100, 30, &meter, &begun, &reported);
     EXPECT_EQ(meter.begins, 1);
     EXPECT_EQ(meter.total, 100u);
     EXPECT_EQ(meter.written, 30u);
-    share.written = 1000;  // a child that counts wrong never takes the meter past the mosaic
-    RelayFill(share, &meter, &begun, &reported);
+    RelayFill(100, 20, &meter, &begun, &reported);  // never backwards
+    EXPECT_EQ(meter.written, 30u);
+    RelayFill(100, 1000, &meter, &begun, &reported);  // nor past the mosaic, whatever it says
     EXPECT_EQ(meter.written, 100u);
 }
 
@@ -59,29 +57,30 @@ TEST(DecoderService, MeasuresAndFillsThroughTheDescriptorsItIsGiven) {
     std::vector<UniqueFd> tiles;
     tiles.push_back(OpenToRead(tmp / "1.tif"));
     tiles.push_back(OpenToRead(tmp / "2.tif"));
-    DecoderChild::FillShare share;
+    CountingMeter meter;
 
     DecoderRequest measure;
     measure.index = 1;
-    DecoderReply reply = AnswerRequest(measure, tiles, UniqueFd(), &share, "");
+    DecoderReply reply = AnswerRequest(measure, tiles, UniqueFd(), &meter, "");
     EXPECT_EQ(reply.ok, 1u);
     EXPECT_EQ(reply.size, (TileSize{9, 5}));
     measure.index = 2;  // no such tile
-    EXPECT_EQ(AnswerRequest(measure, tiles, UniqueFd(), &share, "").ok, 0u);
+    EXPECT_EQ(AnswerRequest(measure, tiles, UniqueFd(), &meter, "").ok, 0u);
 
     const auto layout = CheckTileSizes({{7, 5}, {9, 5}});
     ASSERT_TRUE(std::holds_alternative<TileLayout>(layout));
     DecoderRequest fill;
     fill.op = DecoderOp::fill;
     fill.layout = std::get<TileLayout>(layout);
-    EXPECT_EQ(AnswerRequest(fill, tiles, UniqueFd(), &share, "").ok, 0u);  // no canvas
+    EXPECT_EQ(AnswerRequest(fill, tiles, UniqueFd(), &meter, "").ok, 0u);  // no canvas
     std::optional<BmpFile> canvas = CreateBmp24(tmp / "out.bmp", 16, 5);
     ASSERT_TRUE(canvas);
-    reply = AnswerRequest(fill, tiles, DuplicateFd(canvas->fd.get()), &share, "");
+    reply = AnswerRequest(fill, tiles, DuplicateFd(canvas->fd.get()), &meter, "");
     EXPECT_EQ(reply.ok, 1u);
     EXPECT_EQ(reply.outcome, FillOutcome::filled);
-    EXPECT_EQ(share.mosaicBytes.load(), 16u * 5 * 3);
-    EXPECT_EQ(share.written.load(), share.mosaicBytes.load());
+    EXPECT_EQ(meter.begins, 1);
+    EXPECT_EQ(meter.total, 16u * 5 * 3);
+    EXPECT_EQ(meter.written, meter.total);
 }
 
 }  // namespace

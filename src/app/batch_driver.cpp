@@ -1,10 +1,7 @@
 #include "app/batch_driver.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cstring>
 #include <latch>
 #include <mutex>
@@ -15,6 +12,7 @@
 
 #include "app/console.h"
 #include "app/status_line.h"
+#include "app/tile_bytes.h"
 #include "os/interrupt.h"
 #include "scan/path_text.h"
 
@@ -22,27 +20,14 @@ namespace tessaro {
 
 namespace {
 
-std::string_view ParentView(std::string_view path) {
-    std::size_t slash = path.rfind('/');
-    return slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
-}
-
 void PrintProgress(int groupIndex, int groupTotal, const std::string& dir) {
     PrintWithPath(" ++ " + std::to_string(groupIndex) + "/" + std::to_string(groupTotal) +
                       " ++   path: ",
                   dir, "\n");
 }
 
-uint64_t FileSize(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
-}
-
 int CountGone(const TileGroup& group) {
-    struct stat st;
-    return static_cast<int>(std::count_if(group.begin(), group.end(), [&](const std::string& tile) {
-        return lstat(tile.c_str(), &st) != 0 && errno == ENOENT;
-    }));
+    return static_cast<int>(std::count_if(group.begin(), group.end(), IsGone));
 }
 
 struct GroupJob {
@@ -56,12 +41,12 @@ struct GroupJob {
 std::vector<GroupJob> MakeJobs(TileList& list, ScannedDirs& dirs, bool countBytes) {
     std::vector<GroupJob> jobs;
     for (std::string& tile : list) {
-        if (jobs.empty() || ParentView(tile) != jobs.back().dir) {
+        if (jobs.empty() || ParentDirView(tile) != jobs.back().dir) {
             std::string dir = GetParentDir(tile);
             const DirId id = dirs[dir];
             jobs.push_back({{}, std::move(dir), id});
         }
-        if (countBytes) jobs.back().tileBytes += FileSize(tile);
+        if (countBytes) jobs.back().tileBytes += FileSizeOf(tile);
         jobs.back().tiles.push_back(std::move(tile));
     }
     return jobs;
@@ -77,17 +62,10 @@ struct GroupResult {
 
 }  // namespace
 
-bool ComparePaths(const std::string& a, const std::string& b) {
-    std::string_view dirA = ParentView(a);
-    std::string_view dirB = ParentView(b);
-    if (int byDir = dirA.compare(dirB); byDir != 0) return byDir < 0;
-    return a < b;
-}
-
 int CountDirGroups(const TileList& list) {
     int groups = 0;
     for (std::size_t i = 0; i < list.size(); ++i)
-        if (i == 0 || ParentView(list[i]) != ParentView(list[i - 1])) ++groups;
+        if (i == 0 || ParentDirView(list[i]) != ParentDirView(list[i - 1])) ++groups;
     return groups;
 }
 
@@ -101,7 +79,7 @@ BatchOutcome SpliceTree(const std::string& rootDir, bool deleteSources, bool sho
         PrintError(rootDir, std::strerror(rootError));
         return BatchOutcome::rootUnreadable;
     }
-    std::sort(list.begin(), list.end(), ComparePaths);
+    SortPaths(list);
     // Only a terminal pays for the tiles' sizes and the clock.
     std::vector<GroupJob> jobs = MakeJobs(list, dirs, showProgress);
     const int total = static_cast<int>(jobs.size());

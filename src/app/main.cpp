@@ -1,3 +1,3 @@
 #include "app/command_line.h"
 
-int main(int argc, char** argv) { return tessaro::RunCommandLine(argc, argv); }
+int main(int argc, char** argv) { return tessaro::RunCommandLine(tessaro::ProgramArguments(argc, argv)); }

@@ -25,12 +25,6 @@ void* InterruptEvent();
 int InterruptFd();
 #endif
 
-#ifdef _WIN32
-// A manual-reset event that is set once an interrupt came (null before CatchInterrupts): wait on
-// it beside whatever is waited for. Never reset it.
-void* InterruptEvent();
-#endif
-
 // After an interrupt: restores the signal's default action and raises it again (so the process
 // ends by it; on Windows it flushes the C streams and exits with STATUS_CONTROL_C_EXIT). Does
 // nothing without an interrupt.

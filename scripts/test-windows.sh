@@ -5,8 +5,9 @@
 #   scripts/test-windows.sh [BUILD_DIR]     (default: build-windows)
 #
 # Steps, each timed: packages (installed only when missing, as root or through sudo), the static
-# dependencies (scripts/windows-deps.sh, cached in BUILD_DIR/deps), the wine prefix (BUILD_DIR/wine,
-# created once, headless), configure, build, tests (ctest under wine), package. Runs without an X
+# dependencies (scripts/windows-deps.sh, cached in BUILD_DIR/deps), configure, build, the wine
+# prefix (BUILD_DIR/wine, created once, headless; its code page checked), tests (ctest under
+# wine), package. Runs without an X
 # display. TESSARO_CMAKE_ARGS adds configure arguments. Exits non-zero when anything fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -30,18 +31,20 @@ step_done packages
 scripts/windows-deps.sh "$build_dir"
 step_done dependencies
 
-# shellcheck source=scripts/wine-env.sh
-. scripts/wine-env.sh
-wine_env "$build_dir"
-wine_check_code_page "$build_dir"
-step_done "wine prefix"
-
 # shellcheck disable=SC2086
 cmake -S . -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo ${TESSARO_CMAKE_ARGS:-} >/dev/null
 step_done configure
 cmake --build "$build_dir" -j"$(nproc)"
 step_done build
+
+# From here on the environment is wine's: the private prefix, LANG=zh_CN.UTF-8 (the build above
+# keeps the caller's locale, and its messages).
+# shellcheck source=scripts/wine-env.sh
+. scripts/wine-env.sh
+wine_env "$build_dir"
+wine_check_code_page "$build_dir"
+step_done "wine prefix"
 
 # One wine server for the whole run rather than one started per test program; ended on exit,
 # with any program of this prefix still running.

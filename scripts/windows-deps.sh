@@ -141,11 +141,6 @@ else
     { echo "$lists_key"; echo "--"; for src in "${!installed[@]}"; do echo "$src ${version[$src]}"; done; } \
         >"$stamps/versions"
 fi
-for src in "${!installed[@]}"; do
-    if [ "${version[$src]}" != "${installed[$src]}" ]; then
-        say "note: $src ${installed[$src]} (installed) is gone from the archives; using ${version[$src]}"
-    fi
-done
 version[googletest]=$(dpkg-query -W -f='${Version}' googletest)
 toolchain="$($cross_cxx -dumpversion) $(dpkg-query -W -f='${Version}' mingw-w64-x86-64-dev)"
 
@@ -457,3 +452,10 @@ else
         "not: $(echo $missing)"
 fi
 [ -z "$unexpected" ] || die "the Windows libtiff lacks codecs the Linux one has: $(echo $unexpected)"
+for entry in "${libraries[@]}"; do
+    name=${entry%%:*}
+    src=${entry#*:}
+    built=$(cat "$stamps/$name.version")
+    [ "$src" = googletest ] || [ "$built" = "${installed[$src]}" ] ||
+        say "WARNING: $src is $built for Windows, ${installed[$src]} on Linux (that source cannot be fetched)"
+done

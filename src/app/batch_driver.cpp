@@ -1,12 +1,9 @@
 #include "app/batch_driver.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cstring>
-#include <latch>
+#include <condition_variable>
 #include <mutex>
 #include <numeric>
 #include <optional>
@@ -15,6 +12,7 @@
 
 #include "app/console.h"
 #include "app/status_line.h"
+#include "app/tile_bytes.h"
 #include "os/interrupt.h"
 #include "scan/path_text.h"
 
@@ -22,27 +20,14 @@ namespace tessaro {
 
 namespace {
 
-std::string_view ParentView(std::string_view path) {
-    std::size_t slash = path.rfind('/');
-    return slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
-}
-
 void PrintProgress(int groupIndex, int groupTotal, const std::string& dir) {
     PrintWithPath(" ++ " + std::to_string(groupIndex) + "/" + std::to_string(groupTotal) +
                       " ++   path: ",
                   dir, "\n");
 }
 
-uint64_t FileSize(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
-}
-
 int CountGone(const TileGroup& group) {
-    struct stat st;
-    return static_cast<int>(std::count_if(group.begin(), group.end(), [&](const std::string& tile) {
-        return lstat(tile.c_str(), &st) != 0 && errno == ENOENT;
-    }));
+    return static_cast<int>(std::count_if(group.begin(), group.end(), IsGone));
 }
 
 struct GroupJob {
@@ -56,16 +41,36 @@ struct GroupJob {
 std::vector<GroupJob> MakeJobs(TileList& list, ScannedDirs& dirs, bool countBytes) {
     std::vector<GroupJob> jobs;
     for (std::string& tile : list) {
-        if (jobs.empty() || ParentView(tile) != jobs.back().dir) {
+        if (jobs.empty() || ParentDirView(tile) != jobs.back().dir) {
             std::string dir = GetParentDir(tile);
             const DirId id = dirs[dir];
             jobs.push_back({{}, std::move(dir), id});
         }
-        if (countBytes) jobs.back().tileBytes += FileSize(tile);
+        if (countBytes) jobs.back().tileBytes += FileSizeOf(tile);
         jobs.back().tiles.push_back(std::move(tile));
     }
     return jobs;
 }
+
+// Where the worker threads wait for one another: the last to arrive lets them all go. (MinGW's
+// std::latch can lose that wake-up and leave a finished run hanging.)
+class Rendezvous {
+public:
+    explicit Rendezvous(std::size_t threads) : waiting_(threads) {}
+    void ArriveAndWait() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (--waiting_ == 0) {
+            allHere_.notify_all();
+            return;
+        }
+        allHere_.wait(lock, [this] { return waiting_ == 0; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable allHere_;
+    std::size_t waiting_;
+};
 
 // One group's lines and outcome, captured while it runs.
 struct GroupResult {
@@ -77,17 +82,10 @@ struct GroupResult {
 
 }  // namespace
 
-bool ComparePaths(const std::string& a, const std::string& b) {
-    std::string_view dirA = ParentView(a);
-    std::string_view dirB = ParentView(b);
-    if (int byDir = dirA.compare(dirB); byDir != 0) return byDir < 0;
-    return a < b;
-}
-
 int CountDirGroups(const TileList& list) {
     int groups = 0;
     for (std::size_t i = 0; i < list.size(); ++i)
-        if (i == 0 || ParentView(list[i]) != ParentView(list[i - 1])) ++groups;
+        if (i == 0 || ParentDirView(list[i]) != ParentDirView(list[i - 1])) ++groups;
     return groups;
 }
 
@@ -101,7 +99,7 @@ BatchOutcome SpliceTree(const std::string& rootDir, bool deleteSources, bool sho
         PrintError(rootDir, std::strerror(rootError));
         return BatchOutcome::rootUnreadable;
     }
-    std::sort(list.begin(), list.end(), ComparePaths);
+    SortPaths(list);
     // Only a terminal pays for the tiles' sizes and the clock.
     std::vector<GroupJob> jobs = MakeJobs(list, dirs, showProgress);
     const int total = static_cast<int>(jobs.size());
@@ -142,10 +140,10 @@ BatchOutcome SpliceTree(const std::string& rootDir, bool deleteSources, bool sho
 #endif
     // Decoding children are forked from these threads; no thread starts or ends while another may
     // be forking, so a child never inherits a lock held half-way through either.
-    std::latch started(static_cast<std::ptrdiff_t>(workers));
-    std::latch finishing(static_cast<std::ptrdiff_t>(workers));
+    Rendezvous started(workers);
+    Rendezvous finishing(workers);
     auto work = [&] {
-        started.arrive_and_wait();
+        started.ArriveAndWait();
         for (std::size_t i; (i = next++) < jobs.size() && InterruptSignal() == 0;) {
             GroupResult result;
             {
@@ -162,7 +160,7 @@ BatchOutcome SpliceTree(const std::string& rootDir, bool deleteSources, bool sho
             results[i] = std::move(result);
             printFinished();
         }
-        finishing.arrive_and_wait();
+        finishing.ArriveAndWait();
     };
     std::vector<std::thread> threads;
     for (std::size_t w = 1; w < workers; ++w) threads.emplace_back(work);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/path_order.h"
 #include "mosaic/group_splice.h"
 #include "scan/tile_scan.h"
 
@@ -14,11 +15,7 @@ namespace tessaro {
 // delete switch.
 using GroupSplicer = std::function<bool(const TileGroup&, const DirId&, bool)>;
 
-// The sort order: by parent directory text, then by the whole path, both as unsigned bytes, so
-// each directory's tiles sit together whatever its subdirectories are called.
-bool ComparePaths(const std::string& a, const std::string& b);
-
-// The number of groups (directories) in a list sorted with ComparePaths.
+// The number of groups (directories) in a list sorted with SortPaths (path_order.h).
 int CountDirGroups(const TileList& list);
 
 enum class BatchOutcome {

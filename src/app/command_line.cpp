@@ -1,9 +1,6 @@
 #include "app/command_line.h"
 
-#include <unistd.h>
-
 #include <csignal>
-#include <cstring>
 #include <string>
 
 #include "app/batch_driver.h"
@@ -34,22 +31,24 @@ void PrintHelp() {
 
 }  // namespace
 
-int RunCommandLine(int argc, char** argv) {
+int RunCommandLine(const std::vector<std::string>& args) {
     InitConsole();
+#ifdef SIGXFSZ
     // Under a file-size limit, a mosaic that does not fit must fail its save like a full disk
     // does, instead of killing the run.
     std::signal(SIGXFSZ, SIG_IGN);
-    if (argc < 2) {
+#endif
+    if (args.size() < 2) {
         PrintUsage();
         return 0;
     }
-    if (std::strcmp(argv[1], "/?") == 0) {
+    if (args[1] == "/?") {
         PrintHelp();
         return 0;
     }
-    const bool deleteSources = argc >= 3 && std::strcmp(argv[2], "1") == 0;
+    const bool deleteSources = args.size() >= 3 && args[2] == "1";
     CatchInterrupts();
-    const BatchOutcome outcome = SpliceTree(argv[1], deleteSources, isatty(STDERR_FILENO) == 1);
+    const BatchOutcome outcome = SpliceTree(args[1], deleteSources, ErrorIsTerminal());
     ResignalIfInterrupted();
     switch (outcome) {
         case BatchOutcome::allSaved: return 0;

@@ -1,6 +1,9 @@
-// Console output. The program's own texts are UTF-8 in the source; on a console whose locale
-// uses a GBK-family encoding they are converted before printing. Paths are always printed as the
-// raw bytes the file system gave.
+// Console output. The program's own texts are UTF-8 in the source.
+// On Linux, on a console whose locale uses a GBK-family encoding they are converted before
+// printing (console_posix.h); paths are always printed as the raw bytes the file system gave.
+// On Windows, texts and paths alike are UTF-8 inside and converted when written: to a console
+// as UTF-16 (WriteConsoleW), so they show whatever its code page; to a file or pipe as the ANSI
+// code page's bytes with every line ending "\r\n", as a C runtime in text mode writes them.
 #pragma once
 
 #include <string>
@@ -8,20 +11,15 @@
 
 namespace tessaro {
 
-enum class ConsoleEncoding { utf8, gbk, gb18030 };
-
-// The encoding for a locale's codeset name (as nl_langinfo(CODESET) reports it): GBK, GB2312 and
-// CP936 print as GBK, GB18030 as GB18030 (letter case, '-' and '_' ignored); anything else,
-// the C/POSIX locale included, prints UTF-8.
-ConsoleEncoding EncodingForCodeset(std::string_view codeset);
-
-// Converts UTF-8 program text to the encoding; text that cannot be converted is kept as it is.
-std::string ToConsoleText(std::string_view utf8, ConsoleEncoding encoding);
-
-// Reads the locale from the environment and picks the encoding for the rest of the run.
+// Prepares the console for the run: on Linux reads the locale from the environment and picks the
+// encoding; on Windows lets a console show the status line's escape sequences where it can.
 void InitConsole();
 
-// Prints program text (converted as above) or raw bytes to standard output.
+// True when standard error is a terminal (on Windows a console), where a status line belongs.
+bool ErrorIsTerminal();
+
+// Prints program text (converted as above) or raw bytes (on Windows UTF-8 like program text)
+// to standard output.
 void PrintText(std::string_view utf8);
 void PrintRaw(std::string_view bytes);
 
@@ -51,7 +49,8 @@ void PrintError(std::string_view path, std::string_view reason);
 void PrintErrorText(std::string_view utf8);
 
 // The status line: program text shown on standard error in place of the previous status (meant
-// for a terminal: carriage return, the text, then erase to the end of the line). Anything printed
+// for a terminal: carriage return, the text, then erase to the end of the line, or on a Windows
+// console without escape sequences blanks over what the previous status left). Anything printed
 // to standard output erases it first, so the screen keeps only the lines a log would.
 // The text is cut to fit the terminal's width, so that it never wraps.
 void ShowStatus(std::string_view utf8);

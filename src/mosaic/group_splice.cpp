@@ -1,9 +1,5 @@
 #include "mosaic/group_splice.h"
 
-#include <climits>
-#include <cstdlib>
-#include <memory>
-
 #include "app/console.h"
 #include "bmp/bmp_file.h"
 #include "decoder/decoder_child.h"
@@ -16,21 +12,6 @@
 namespace tessaro {
 
 namespace {
-
-// The last non-empty component of a path, trailing slashes ignored ("" when there is none).
-std::string LastComponent(std::string_view path) {
-    while (!path.empty() && path.back() == '/') path.remove_suffix(1);
-    std::size_t slash = path.rfind('/');
-    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
-}
-
-std::string CanonicalName(const std::string& dir) {
-    struct FreeDeleter {
-        void operator()(char* p) const { std::free(p); }
-    };
-    std::unique_ptr<char, FreeDeleter> resolved(realpath(dir.c_str(), nullptr));
-    return resolved ? LastComponent(resolved.get()) : std::string();
-}
 
 bool Succeeded() {
     PrintText("拼接成功!\n");
@@ -54,18 +35,13 @@ bool SaveFailed() {
 
 }  // namespace
 
-std::optional<std::string> MosaicPath(const std::string& groupDir) {
-    std::string name = LastComponent(groupDir);
-    if (name.empty() || name == "." || name == "..") name = CanonicalName(groupDir);
-    if (name.empty()) return std::nullopt;
-    return JoinPath(groupDir, name + ".bmp");
-}
-
 bool SpliceGroup(const TileGroup& group, const DirId& dirId, bool deleteSources) {
     const std::string groupDir = GetParentDir(group.front());
     // Everything from here on happens in the very directory the walk listed; if its path no
     // longer leads there, its tiles cannot be read where they were found.
-    const UniqueFd dir = OpenPinnedDir(groupDir.empty() ? "/" : groupDir, dirId);
+    // Tiles directly below the file system's root have "" as their directory's text.
+    const std::string dirPath = groupDir.empty() ? std::string(1, PathSeparator()) : groupDir;
+    const UniqueFd dir = OpenPinnedDir(dirPath, dirId);
     if (!dir) return Unreadable(group.front());
     PauseForTest("pinned");
     // One run at a time in a directory, from its first read to its last deletion.

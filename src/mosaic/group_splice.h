@@ -4,16 +4,11 @@
 #include <optional>
 #include <string>
 
+#include "mosaic/mosaic_path.h"
 #include "os/file_id.h"
 #include "scan/tile_scan.h"
 
 namespace tessaro {
-
-// Where a group's mosaic is saved: inside groupDir, named after it, groupDir + "/" + name +
-// ".bmp". The name is groupDir's last non-empty component (trailing slashes dropped); when that
-// is "." or "..", or there is none, the last component of the directory's canonical path. Empty
-// for the file system's root, which has no name.
-std::optional<std::string> MosaicPath(const std::string& groupDir);
 
 // Plans the layout, writes the mosaic into a temporary file in the group's directory, puts it in
 // place atomically, and with deleteSources deletes the tiles once the mosaic is on stable

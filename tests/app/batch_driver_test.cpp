@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "scan/path_text.h"
 #include "temp_dir.h"
 
 namespace tessaro {
@@ -23,10 +24,12 @@ TEST(ComparePaths, GroupsByDirectoryBeforeNames) {
     EXPECT_EQ(CountDirGroups({}), 0);
 }
 
+#ifndef _WIN32  // Windows orders by the ANSI code page: path_order_test.cpp
 TEST(ComparePaths, OrdersBytesAsUnsigned) {
     EXPECT_TRUE(ComparePaths("d/z.tif", "d/\xE5.tif"));
     EXPECT_FALSE(ComparePaths("d/\xE5.tif", "d/z.tif"));
 }
+#endif
 
 struct Recorded {
     TileGroup group;
@@ -48,7 +51,8 @@ protected:
                                           [&](const TileGroup& g, const DirId&, bool del) {
             const std::lock_guard<std::mutex> lock(mutex);
             calls.push_back({g, del});
-            return failing.empty() || g.front().find("/" + failing + "/") == std::string::npos;
+            const std::string dir = PathSeparator() + failing + PathSeparator();
+            return failing.empty() || g.front().find(dir) == std::string::npos;
         });
         out = ::testing::internal::GetCapturedStdout();
         std::sort(calls.begin(), calls.end(), [](const Recorded& a, const Recorded& b) {
@@ -67,12 +71,13 @@ TEST_F(SpliceTreeTest, OneGroupPerDirectoryInByteOrder) {
     Touch("R/a.tif");
     Touch("R/b/y.TIF");
     EXPECT_TRUE(Run(true));
-    const std::string r = tmp.path();
+    const std::string r = JoinPath(tmp.path(), "R");
+    const std::string b = JoinPath(r, "b");
     ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(calls[0].group, (TileGroup{r + "/R/a.tif", r + "/R/c.tif"}));
-    EXPECT_EQ(calls[1].group, (TileGroup{r + "/R/b/x.tif", r + "/R/b/y.TIF"}));
+    EXPECT_EQ(calls[0].group, (TileGroup{JoinPath(r, "a.tif"), JoinPath(r, "c.tif")}));
+    EXPECT_EQ(calls[1].group, (TileGroup{JoinPath(b, "x.tif"), JoinPath(b, "y.TIF")}));
     EXPECT_TRUE(calls[0].deleteSources);
-    EXPECT_EQ(out, " ++ 1/2 ++   path: " + r + "/R\n ++ 2/2 ++   path: " + r + "/R/b\n");
+    EXPECT_EQ(out, " ++ 1/2 ++   path: " + r + "\n ++ 2/2 ++   path: " + b + "\n");
 }
 
 TEST_F(SpliceTreeTest, AnyFailedGroupFailsTheRun) {

@@ -1,0 +1,14 @@
+#include "mosaic/mosaic_path.h"
+
+#include "scan/path_text.h"
+
+namespace tessaro {
+
+std::optional<std::string> MosaicPath(const std::string& groupDir) {
+    std::string name = DirNameOf(groupDir);
+    if (name.empty()) name = DirNameOf(ResolvedPath(groupDir));
+    if (name.empty()) return std::nullopt;
+    return JoinPath(groupDir, name + ".bmp");
+}
+
+}  // namespace tessaro

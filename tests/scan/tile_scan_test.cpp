@@ -1,8 +1,8 @@
+// The walk over real trees: which files are tiles, the path text it builds, and trees deeper than
+// any path limit. Links and FIFOs are tested in tile_scan_posix_test.cpp.
 #include "scan/tile_scan.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -14,11 +14,12 @@ namespace tessaro {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::FsPath;
 using testing::TempDir;
 
 void Touch(const std::string& path) {
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path).put('x');
+    fs::create_directories(FsPath(path).parent_path());
+    std::ofstream(FsPath(path)).put('x');
 }
 
 TileList Scan(const std::string& root) {
@@ -28,19 +29,14 @@ TileList Scan(const std::string& root) {
     return list;
 }
 
-TEST(TileScan, CollectsRegularTifFilesInAnyCaseAndNothingElse) {
+TEST(TileScan, CollectsTifFilesInAnyCaseAndNothingElse) {
     TempDir tmp;
     for (const char* name : {"A.TIF", "b.Tif", "c.tif", ".hidden.tif", "d.tiff", "e.tif.bak", "tif",
                              "sub/x.tif", "dir.tif/inner.tif"})
         Touch(tmp / name);
-    fs::create_directories(tmp / "empty.tif");
-    ASSERT_EQ(mkfifo((tmp / "fifo.tif").c_str(), 0600), 0);
-    fs::create_symlink(tmp / "missing", tmp / "broken.tif");
-    fs::create_symlink(tmp / "c.tif", tmp / "link.tif");
-
-    const std::string r = tmp.path();
-    EXPECT_EQ(Scan(r), (TileList{r + "/.hidden.tif", r + "/A.TIF", r + "/b.Tif", r + "/c.tif",
-                                 r + "/dir.tif/inner.tif", r + "/link.tif", r + "/sub/x.tif"}));
+    fs::create_directories(FsPath(tmp / "empty.tif"));
+    EXPECT_EQ(Scan(tmp.path()), (TileList{tmp / ".hidden.tif", tmp / "A.TIF", tmp / "b.Tif",
+                                          tmp / "c.tif", tmp / "dir.tif/inner.tif", tmp / "sub/x.tif"}));
 }
 
 TEST(TileScan, AppendsAndCountsTheWholeList) {
@@ -54,6 +50,8 @@ TEST(TileScan, PathTextKeepsTheRootAsGiven) {
     TempDir tmp;
     Touch(tmp / "t/a.tif");
     Touch(tmp / "t/s/b.tif");
+    // The root as given, then one separator per level: root "t/" gives "t//a.tif" (on Windows,
+    // root "t\" gives "t\\a.tif").
     EXPECT_EQ(Scan(tmp / "t/"), (TileList{tmp / "t//a.tif", tmp / "t//s/b.tif"}));
 }
 
@@ -65,23 +63,20 @@ TEST(TileScan, RootsThatAreNotDirectoriesCollectNothing) {
     EXPECT_TRUE(Scan(tmp / "a.tif").empty());
 }
 
-TEST(TileScan, FollowsDirectoryLinksButEntersEachDirectoryOnce) {
-    TempDir tmp;
-    Touch(tmp / "real/a.tif");
-    fs::create_symlink(tmp / "real", tmp / "alias");        // sorts before "real": wins
-    fs::create_symlink(tmp.path(), tmp / "real/loop");      // back to the root
-    fs::create_symlink(tmp / "real", tmp / "real/self");    // into itself
-    EXPECT_EQ(Scan(tmp.path()), (TileList{tmp / "alias/a.tif"}));
-}
+#ifdef _WIN32
+// Fewer levels, still far past MAX_PATH: under Wine each step into a directory looks up every
+// directory above it again.
+constexpr int kDeepLevels = 150;
+#else
+constexpr int kDeepLevels = 1000;
+#endif
 
 TEST(TileScan, DeepTreesNeedNoStack) {
     TempDir tmp;
-    std::string path = tmp.path();
     std::string relative;
-    for (int depth = 0; depth < 1000; ++depth) relative += "d/";
-    fs::create_directories(path + "/" + relative);
-    Touch(path + "/" + relative + "deep.tif");
-    EXPECT_EQ(Scan(path), (TileList{path + "/" + relative + "deep.tif"}));
+    for (int depth = 0; depth < kDeepLevels; ++depth) relative += "d/";
+    Touch(tmp / (relative + "deep.tif"));
+    EXPECT_EQ(Scan(tmp.path()), (TileList{tmp / (relative + "deep.tif")}));
 }
 
 }  // namespace

@@ -63,7 +63,8 @@ TEST(ConcurrentRuns, TwoRunsOverTheSameTreeEndWithCompleteMosaics) {
     // One directory that cannot be joined: both runs must report it once each, like a lone run.
     const std::string odd = tmp / "tree/odd";
     fs::create_directories(odd);
-    for (const char* tile : {"1.tif", "2.tif", "3.tif"}) WriteTile(odd + kSeparator + tile, PatternTile(9, 9));
+    for (const char* tile : {"1.tif", "2.tif", "3.tif"})
+        WriteTile(odd + kSeparator + tile, PatternTile(9, 9));
     expectedOut += ProgressLine(odd, total, total) + CountLine(3);
 
     const RunResult alone = RunTessaro({tree});
@@ -166,7 +167,8 @@ TEST(ConcurrentRuns, TwoDeletingRunsAtOnceKeepEveryPicture) {
         }
         for (const SharedGroup& group : groups) {
             SCOPED_TRACE(group.dir);
-            EXPECT_EQ(ListNames(group.dir), std::vector<std::string>{fs::path(group.bmp).filename().string()});
+            const std::string bmpName = fs::path(group.bmp).filename().string();
+            EXPECT_EQ(ListNames(group.dir), std::vector<std::string>{bmpName});
             EXPECT_TRUE(SameFileBytes(ReadBytes(group.bmp), group.expected));
         }
     }

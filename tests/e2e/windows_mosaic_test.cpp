@@ -78,8 +78,8 @@ TEST(WindowsMosaic, RootsAsTypedWithATrailingBackslashOrRelative) {
     TempDir tmp;
     const std::string dir = tmp / "tiles";
     MakeDirs(dir);
-    const std::string expected = ExpectedBmpFile(
-        {WriteTile(dir + "\\a.tif", PatternTile(10, 6, 5)), WriteTile(dir + "\\b.tif", PatternTile(5, 6, 6))});
+    const std::string expected = ExpectedBmpFile({WriteTile(dir + "\\a.tif", PatternTile(10, 6, 5)),
+                                                  WriteTile(dir + "\\b.tif", PatternTile(5, 6, 6))});
     struct Root {
         std::string typed;
         std::string workingDir;  // empty: the test's own
@@ -129,7 +129,8 @@ TEST(WindowsMosaic, DeletionLeavesHeldAndReadOnlyTilesForTheNextRun) {
     MakeDirs(dir);
     std::vector<DecodedTile> tiles;
     for (int t = 1; t <= 4; ++t)
-        tiles.push_back(WriteTile(dir + "\\" + std::to_string(t) + ".tif", PatternTile(16, 10, static_cast<uint8_t>(t))));
+        tiles.push_back(WriteTile(dir + "\\" + std::to_string(t) + ".tif",
+                                  PatternTile(16, 10, static_cast<uint8_t>(t))));
     const std::string complete = ExpectedBmpFile(tiles);
     SetReadOnly(dir + "\\3.tif", true);
     {

@@ -48,7 +48,7 @@ step_done "wine prefix"
 
 # One wine server for the whole run rather than one started per test program; ended on exit,
 # with any program of this prefix still running.
-wineserver -p
+wineserver -p 2>/dev/null || true
 trap 'wineserver -k 2>/dev/null || true' EXIT
 status=0
 # The whole suite in one process: under wine, starting a process per test (as ctest does) costs

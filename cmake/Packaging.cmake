@@ -8,6 +8,12 @@
 
 include(GNUInstallDirs)
 
+# The Windows build has no manual pages and makes a ZIP instead.
+if(WIN32)
+  include("${CMAKE_CURRENT_LIST_DIR}/WindowsPackaging.cmake")
+  return()
+endif()
+
 # English page first; each entry is "source;installed subdirectory of share/man".
 set(TESSARO_MAN_PAGES
     "man/tessaro.1.in|man1"
@@ -81,6 +87,9 @@ the tiles are deleted once the mosaic is safely on disk.
 Any TIFF that libtiff's RGBA interface decodes can be a tile: 1 to 16 bits
 per sample, gray, palette, RGB, CMYK or YCbCr, uncompressed or LZW,
 Deflate or JPEG compressed, in strips or tiles. Messages are in Chinese.")
+
+# The licence, in Debian's machine-readable form: /usr/share/doc/tessaro/copyright.
+install(FILES "${PROJECT_SOURCE_DIR}/packaging/debian/copyright" DESTINATION "${CMAKE_INSTALL_DOCDIR}")
 
 if(NOT CMAKE_CROSSCOMPILING)
   find_program(TESSARO_DPKG_SHLIBDEPS dpkg-shlibdeps)

@@ -54,8 +54,10 @@ say "built $(basename "$deb")"
 
 say "installing it with dpkg"
 installed=1
-# The include keeps the pages even where dpkg is set up to leave out /usr/share/man.
-$sudo dpkg --path-include='/usr/share/man/*tessaro*' -i "$deb" >/dev/null
+# The includes keep the pages and the copyright file even where dpkg is set up to leave out
+# /usr/share/man and /usr/share/doc.
+$sudo dpkg --path-include='/usr/share/man/*tessaro*' --path-include='/usr/share/doc/tessaro/*' \
+    -i "$deb" >/dev/null
 
 # ---- checks: each one is counted, and all of them run --------------------------------------------
 passed=0
@@ -80,10 +82,15 @@ check "package is installed" [ "$(status_of)" = installed ]
 check "Section is graphics" [ "$(dpkg-deb -f "$deb" Section)" = graphics ]
 check "Depends lists libtiff (found by dpkg-shlibdeps)" \
     grep -q libtiff <<<"$(dpkg-deb -f "$deb" Depends)"
-for f in /usr/bin/tessaro /usr/share/man/man1/tessaro.1.gz /usr/share/man/zh_CN/man1/tessaro.1.gz; do
+for f in /usr/bin/tessaro /usr/share/man/man1/tessaro.1.gz /usr/share/man/zh_CN/man1/tessaro.1.gz \
+         /usr/share/doc/tessaro/copyright; do
     check "package holds $f" grep -qx "$f" <<<"$(dpkg -L tessaro)"
     check "$f is on disk" [ -f "$f" ]
 done
+check "the copyright file is in Debian's machine-readable format" \
+    grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
+    /usr/share/doc/tessaro/copyright
+check "the copyright file names the MIT (Expat) licence" grep -qx 'License: Expat' /usr/share/doc/tessaro/copyright
 
 # Usage: two lines and exit status 0. The C.UTF-8 locale keeps the text in UTF-8.
 usage_status=0

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <latch>
+#include <condition_variable>
 #include <mutex>
 #include <numeric>
 #include <optional>
@@ -51,6 +51,26 @@ std::vector<GroupJob> MakeJobs(TileList& list, ScannedDirs& dirs, bool countByte
     }
     return jobs;
 }
+
+// Where the worker threads wait for one another: the last to arrive lets them all go. (MinGW's
+// std::latch can lose that wake-up and leave a finished run hanging.)
+class Rendezvous {
+public:
+    explicit Rendezvous(std::size_t threads) : waiting_(threads) {}
+    void ArriveAndWait() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (--waiting_ == 0) {
+            allHere_.notify_all();
+            return;
+        }
+        allHere_.wait(lock, [this] { return waiting_ == 0; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable allHere_;
+    std::size_t waiting_;
+};
 
 // One group's lines and outcome, captured while it runs.
 struct GroupResult {
@@ -120,10 +140,10 @@ BatchOutcome SpliceTree(const std::string& rootDir, bool deleteSources, bool sho
 #endif
     // Decoding children are forked from these threads; no thread starts or ends while another may
     // be forking, so a child never inherits a lock held half-way through either.
-    std::latch started(static_cast<std::ptrdiff_t>(workers));
-    std::latch finishing(static_cast<std::ptrdiff_t>(workers));
+    Rendezvous started(workers);
+    Rendezvous finishing(workers);
     auto work = [&] {
-        started.arrive_and_wait();
+        started.ArriveAndWait();
         for (std::size_t i; (i = next++) < jobs.size() && InterruptSignal() == 0;) {
             GroupResult result;
             {
@@ -140,7 +160,7 @@ BatchOutcome SpliceTree(const std::string& rootDir, bool deleteSources, bool sho
             results[i] = std::move(result);
             printFinished();
         }
-        finishing.arrive_and_wait();
+        finishing.ArriveAndWait();
     };
     std::vector<std::thread> threads;
     for (std::size_t w = 1; w < workers; ++w) threads.emplace_back(work);

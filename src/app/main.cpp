@@ -1,3 +1,12 @@
 #include "app/command_line.h"
+#ifdef _WIN32
+#include "decoder/decoder_worker.h"
+#endif
 
-int main(int argc, char** argv) { return tessaro::RunCommandLine(tessaro::ProgramArguments(argc, argv)); }
+int main(int argc, char** argv) {
+#ifdef _WIN32
+    // A decoding worker started by this very program serves its parent and nothing else.
+    if (tessaro::RunDecoderWorkerIfAsked()) return 0;
+#endif
+    return tessaro::RunCommandLine(tessaro::ProgramArguments(argc, argv));
+}

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -61,6 +62,17 @@ private:
     FillShare* share_ = nullptr;
     bool fillBegun_ = false;
     uint64_t fillReported_ = 0;
+#ifdef _WIN32
+    // On Windows everything lives here: the worker process, its job object, the pipe to it and
+    // the page it reports its fill in (decoder_child_win.cpp). Ending it ends the worker and
+    // waits until it is gone.
+    struct Worker;
+    struct EndWorker {
+        void operator()(Worker* worker) const;
+    };
+    explicit DecoderChild(std::unique_ptr<Worker, EndWorker> worker);
+    std::unique_ptr<Worker, EndWorker> worker_;
+#endif
 };
 
 }  // namespace tessaro

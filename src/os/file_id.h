@@ -1,16 +1,17 @@
-// What tells one file from another, and which links a run may follow.
+// What tells one file from another, and what a directory entry is.
 #pragma once
-
-#include <sys/stat.h>
 
 #include <compare>
 #include <cstdint>
+#include <optional>
 
 namespace tessaro {
 
 // A file's identity and the state of its contents: the same device and inode, and the same size
 // and modification time, mean the same file with the same bytes (as far as any writer that does
 // not forge times can tell). The change time also moves on chmod, chown, link and rename.
+// On Windows the device is the volume serial number, the inode the file index, and the change
+// time that of the file's basic information.
 struct FileId {
     uint64_t dev = 0;
     uint64_t ino = 0;
@@ -21,8 +22,6 @@ struct FileId {
     int64_t ctimeNsec = 0;
     friend bool operator==(const FileId&, const FileId&) = default;
 };
-
-FileId FileIdOf(const struct stat& st);
 
 // A directory's identity, as the walk saw it.
 struct DirId {
@@ -36,14 +35,21 @@ struct DirId {
 // for one, moves it).
 bool SameContents(const FileId& a, const FileId& b);
 
-// Whether a run may follow a symbolic link: only when that gives it no reach the link's owner
-// lacks, that is when the link belongs to the user running tessaro, or to the owner of what it
-// points to (the rule the kernel applies to links in sticky directories). `link` is the link's
-// own status (lstat), `target` that of the file it names.
-bool MayFollowLink(const struct stat& link, const struct stat& target);
+// The identity of the file open as fd; empty when the system cannot tell it.
+std::optional<FileId> FileIdOfFd(int fd);
 
-// True for the kernel's proc and sysfs file systems, which are never walked: their trees reach
-// every process's root directory and every device.
-bool IsKernelFileSystem(int fd);
+// What a directory entry is, seen without following it: a link is a symbolic link (on Windows
+// also a junction).
+enum class EntryType { regularFile, directory, link, other };
+
+// A directory entry's own status.
+struct EntryStatus {
+    EntryType type = EntryType::other;
+    FileId id;
+    uint64_t linkCount = 0;    // names the file has
+    bool ownedByUser = false;  // belongs to the user running tessaro
+};
+
+inline FileId FileIdOf(const EntryStatus& status) { return status.id; }
 
 }  // namespace tessaro

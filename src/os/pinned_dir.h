@@ -3,6 +3,7 @@
 // so swapping a component of the path for a link at any moment changes nothing the run does.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -15,9 +16,12 @@ namespace tessaro {
 // names (same device and inode).
 UniqueFd OpenPinnedDir(const std::string& path, const DirId& expected);
 
-// An exclusive lock on a directory (flock on its descriptor), held until destroyed: a second run
-// over the same directory waits for the first, unless an interrupt comes meanwhile (then held()
-// is false). Where the file system has no such locks the run goes on unlocked.
+// An exclusive lock on a directory, held until destroyed: a second run over the same directory
+// waits for the first, unless an interrupt comes meanwhile (then held() is false). On Linux it is
+// flock on the directory's descriptor; where the file system has no such locks the run goes on
+// unlocked. On Windows it is a named mutex standing for the directory (volume serial and file
+// index), in the global namespace where the run may create one, else in the session's; a mutex
+// its holder left by dying counts as acquired.
 class DirLock {
 public:
     explicit DirLock(int dirFd);
@@ -27,7 +31,7 @@ public:
     DirLock& operator=(const DirLock&) = delete;
 
 private:
-    int fd_;
+    std::intptr_t holder_ = -1;  // the locked descriptor, or the handle of the mutex held
     bool locked_ = false;
     bool interrupted_ = false;
 };
@@ -41,21 +45,25 @@ struct OpenedTile {
 };
 
 // Opens entry `name` of the directory as a regular file, without blocking on a FIFO. A link is
-// followed only when MayFollowLink allows it. Empty on any failure.
+// followed only when its owner is the user running tessaro or the owner of what it names. Empty
+// on any failure.
 std::optional<OpenedTile> OpenTileAt(int dirFd, const std::string& name);
 
-// The status of entry `name` of the directory itself (a link is not followed).
-std::optional<struct stat> StatEntry(int dirFd, const std::string& name);
+// The status of entry `name` of the directory itself (a link is not followed). Empty on failure,
+// with errno ENOENT when there is no such entry.
+std::optional<EntryStatus> StatEntry(int dirFd, const std::string& name);
 
-// Gives an unnamed file (O_TMPFILE) the name `name` in directory dirFd, in one step that fails if
-// the name is taken. Linking by descriptor needs CAP_DAC_READ_SEARCH; the /proc link to the
-// descriptor does the same for any user, and is tried when the first way fails for another
-// reason than a taken name (or at once, without tryByDescriptor).
-bool LinkUnnamedFile(int fd, int dirFd, const std::string& name, bool tryByDescriptor = true);
+// Removes entry `name` of the directory (a link, not what it names; never a directory).
+bool RemoveEntry(int dirFd, const std::string& name);
+
+// Renames entry `from` of the directory to `to` in the same directory. Without `replace` it fails
+// when `to` is taken. On failure errno is ENOENT when `from` is gone.
+bool RenameEntry(int dirFd, const std::string& from, const std::string& to, bool replace);
 
 // For the tests: when the environment variable TESSARO_TEST_PAUSE names `step`, the process
-// stops itself (SIGSTOP) there, so a test can act at that exact point and then continue or kill
-// it. Steps, in order: "pinned", "measured", "saved", "journaled", "moved", "deleted".
+// stops itself there (SIGSTOP; on Windows all its threads are suspended), so a test can act at
+// that exact point and then continue or kill it. Steps, in order: "pinned", "measured", "saved",
+// "journaled", "moved", "deleted".
 void PauseForTest(const char* step);
 
 }  // namespace tessaro

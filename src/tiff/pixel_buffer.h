@@ -2,8 +2,6 @@
 // that a tile too large for memory ends as a failed read, not as an exception.
 #pragma once
 
-#include <sys/mman.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -11,12 +9,17 @@
 
 namespace tessaro {
 
+// Pages of zeros for a large buffer, present in memory before they are first touched where the
+// system allows it (nullptr when they cannot be had), and their release.
+void* AllocatePages(std::size_t size);
+void FreePages(void* pages, std::size_t size);
+
 struct PixelBufferFree {
     std::size_t mapped;  // the mapping's length, or 0 for a malloc'ed block
     PixelBufferFree() noexcept : mapped(0) {}
     void operator()(uint8_t* p) const {
         if (mapped > 0)
-            munmap(p, mapped);
+            FreePages(p, mapped);
         else
             std::free(p);
     }
@@ -33,9 +36,7 @@ public:
         if (size == 0) return buffer;
         void* bytes = nullptr;
         if (size >= kMappedBytes) {
-            bytes = mmap(nullptr, size, PROT_READ | PROT_WRITE,
-                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-            if (bytes == MAP_FAILED) bytes = nullptr;
+            bytes = AllocatePages(size);
         } else {
             bytes = std::malloc(size);
         }

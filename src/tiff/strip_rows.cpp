@@ -1,9 +1,9 @@
 #include "tiff/strip_rows.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstring>
+
+#include "os/file_io.h"
 
 namespace tessaro::tiff_detail {
 namespace {
@@ -77,10 +77,7 @@ bool StripRows::StartStrip(uint32_t strip) {
     // As libtiff reads a strip before decoding it: all of its byte count, which must lie
     // within the file, with the bits of each byte reversed for fill order 2.
     const uint64_t count = TIFFGetStrileByteCount(tif_, strip);
-    struct stat st {};
-    if (count == 0 || ::fstat(file_.fd(), &st) != 0 ||
-        count > static_cast<uint64_t>(st.st_size))
-        return false;
+    if (count == 0 || count > RegularFileSize(file_.fd()).value_or(0)) return false;
     raw_ = PixelBuffer::Allocate(static_cast<std::size_t>(count));
     if (!raw_ || TIFFReadRawStrip(tif_, strip, raw_.data(), static_cast<tmsize_t>(count)) !=
                      static_cast<tmsize_t>(count))

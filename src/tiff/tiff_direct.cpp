@@ -151,6 +151,9 @@ bool IsDirectCompression(uint16_t compression) {
 // is not exactly the tile's size. The band reader must refuse the same, rather than take the
 // bytes after a short count (another strip, the directory, anything) for pixels. (A strip count
 // that runs past the end of the file is still read as far as the strip needs, as before.)
+// Nor is a strip or tile read from offset 0, where the header is: no writer puts pixels there,
+// but libtiff pads a StripOffsets or TileOffsets array that is too short with zeros (and only
+// warns), so a strip the file gave no offset would show the header as pixels.
 // Compressed data always goes through the count.
 class RawExtents {
 public:
@@ -163,6 +166,7 @@ public:
     // `need` exactly (tiles).
     bool Ok(uint32_t strile, uint64_t need, bool exact = false) const {
         if (!raw_) return true;
+        if (TIFFGetStrileOffset(tif_, strile) == 0) return false;
         const uint64_t count = TIFFGetStrileByteCount(tif_, strile);
         return exact ? count == need : count >= need;
     }

@@ -1,12 +1,9 @@
 #include "tiff/tiff_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <cstdio>
 #include <cstring>
 
+#include "os/file_io.h"
 #include "os/unique_fd.h"
 
 namespace tessaro::tiff_detail {
@@ -57,8 +54,7 @@ int TiffFile::OnWarning(TIFF*, void* self, const char* module, const char* fmt, 
 }
 
 bool TiffFile::Open(const std::string& path) {
-    // O_NONBLOCK so that opening a FIFO returns at once; the fstat below turns it away.
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    const UniqueFd fd = OpenToRead(path);  // a FIFO opens at once; the size check turns it away
     return fd && Open(fd.get(), path);
 }
 
@@ -66,9 +62,8 @@ bool TiffFile::Open(int callerFd, const std::string& name) {
     tif_.reset();
     errorSeen_ = false;
 
-    struct stat st {};
-    if (::fstat(callerFd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    fd_ = UniqueFd(::fcntl(callerFd, F_DUPFD_CLOEXEC, 0));
+    if (!RegularFileSize(callerFd)) return false;
+    fd_ = DuplicateFd(callerFd);
     if (!fd_) return false;
     offset_ = 0;
 
@@ -80,7 +75,7 @@ bool TiffFile::Open(int callerFd, const std::string& name) {
 
     // "m": libtiff never maps the file, so a file truncated under us is a read error and not a
     // SIGBUS. It reads through our procedures, which keep their own offset and read with
-    // pread(): a duplicate shares the caller's file offset, which libtiff would otherwise move
+    // ReadAt(): a duplicate shares the caller's file offset, which libtiff would otherwise move
     // (and which it expects at 0 when it reads the header), so another handle on the same
     // descriptor, or the caller's next size query, would read from the wrong place.
     TIFF* tif = TIFFClientOpenExt(name.c_str(), "rm", static_cast<thandle_t>(this), &ReadProc,
@@ -100,10 +95,8 @@ tmsize_t TiffFile::ReadProc(thandle_t self, void* buffer, tmsize_t size) {
     if (size < 0) return -1;
     tmsize_t done = 0;
     while (done < size) {
-        const ssize_t n = ::pread(file->fd_.get(), static_cast<char*>(buffer) + done,
-                                  static_cast<std::size_t>(size - done),
-                                  static_cast<off_t>(file->offset_));
-        if (n < 0 && errno == EINTR) continue;
+        const int64_t n = ReadAt(file->fd_.get(), static_cast<char*>(buffer) + done,
+                                 static_cast<std::size_t>(size - done), file->offset_);
         if (n <= 0) break;
         done += n;
         file->offset_ += static_cast<uint64_t>(n);
@@ -134,9 +127,7 @@ toff_t TiffFile::SeekProc(thandle_t self, toff_t offset, int whence) {
 int TiffFile::CloseProc(thandle_t) { return 0; }  // the descriptor is closed with the TiffFile
 
 toff_t TiffFile::SizeProc(thandle_t self) {
-    struct stat st {};
-    if (::fstat(static_cast<TiffFile*>(self)->fd_.get(), &st) != 0) return 0;
-    return static_cast<toff_t>(st.st_size);
+    return RegularFileSize(static_cast<TiffFile*>(self)->fd_.get()).value_or(0);
 }
 
 int TiffFile::MapProc(thandle_t, void**, toff_t*) { return 0; }

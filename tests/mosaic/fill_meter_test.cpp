@@ -1,10 +1,11 @@
 #include "progress/fill_meter.h"
 
-#include <sys/stat.h>
+#include <algorithm>
 
 #include <gtest/gtest.h>
 
 #include "mosaic/group_splice.h"
+#include "scan/tile_scan.h"
 #include "temp_dir.h"
 #include "tiff_fixture.h"
 
@@ -24,13 +25,16 @@ TEST(FillMeter, SeesEveryPixelByteOnceWhetherBandsPairUpOrNot) {
          {std::tuple{"1", 7, 5, 2}, {"2", 7, 3, 4}, {"3", 9, 5, 4}, {"4", 9, 3, 4}})
         testing::WriteTiff(tmp / name + ".tif", testing::PatternTile(width, height, ++seed),
                            {.rowsPerStrip = uint32_t(strip)});
+    // The group and its directory's identity, as the walk finds them.
+    TileList tiles;
+    ScannedDirs dirs;
+    FindTifFiles(tmp.path(), ".tif", tiles, &dirs);
+    std::sort(tiles.begin(), tiles.end());
+    ASSERT_EQ(tiles, (TileList{tmp / "1.tif", tmp / "2.tif", tmp / "3.tif", tmp / "4.tif"}));
     CountingMeter meter;
     const FillMeterScope scope(&meter);
     ::testing::internal::CaptureStdout();
-    struct stat dir {};
-    ASSERT_EQ(stat(tmp.path().c_str(), &dir), 0);
-    EXPECT_TRUE(SpliceGroup({tmp / "1.tif", tmp / "2.tif", tmp / "3.tif", tmp / "4.tif"},
-                            {static_cast<uint64_t>(dir.st_dev), static_cast<uint64_t>(dir.st_ino)}, false));
+    EXPECT_TRUE(SpliceGroup(tiles, dirs.at(tmp.path()), false));
     ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(meter.total, 16u * 3 * 8);
     EXPECT_EQ(meter.written, meter.total);

@@ -1,4 +1,9 @@
-// Runs the real tessaro binary and captures what it prints.
+// Runs the real tessaro binary and captures what it prints, as raw bytes.
+//
+// On Windows (run_binary_win.cpp) the binary is tessaro.exe, started with CreateProcessW from a
+// wide command line built from the UTF-8 arguments; `env` is added to the test's own environment
+// (a Windows process needs some of it), and only env, workingDir and timeoutSeconds apply: a test
+// that asks for anything else fails. exitCode is the process's exit code as it is, signal stays 0.
 #pragma once
 
 #include <functional>

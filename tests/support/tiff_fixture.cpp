@@ -11,6 +11,8 @@
 #include <iterator>
 #include <memory>
 
+#include "temp_dir.h"
+
 namespace tessaro::testing {
 namespace {
 
@@ -294,8 +296,7 @@ void Writer::Write(const std::string& path, bool leadingEntry) {
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), &IgnoreWarning, nullptr);
     std::string mode = o_.bigEndian ? "wb" : "wl";
     if (o_.bigTiff) mode += '8';
-    std::unique_ptr<TIFF, void (*)(TIFF*)> tif(TIFFOpenExt(path.c_str(), mode.c_str(),
-                                                           options.get()),
+    std::unique_ptr<TIFF, void (*)(TIFF*)> tif(OpenTiff(path, mode.c_str(), options.get()),
                                                &TIFFClose);
     ASSERT_TRUE(tif) << path << ": " << errors;
     TIFF* t = tif.get();
@@ -469,15 +470,23 @@ void WriteTiffWithUndefinedEntry(const std::string& path, const RgbImage& image,
     WriteBytes(path, bytes);
 }
 
+TIFF* OpenTiff(const std::string& path, const char* mode, TIFFOpenOptions* options) {
+#ifdef _WIN32
+    return TIFFOpenWExt(FsPath(path).c_str(), mode, options);
+#else
+    return TIFFOpenExt(path.c_str(), mode, options);
+#endif
+}
+
 void WriteBytes(const std::string& path, std::string_view bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(FsPath(path), std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.close();
     if (!out) ADD_FAILURE() << "cannot write " << path;
 }
 
 std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(FsPath(path), std::ios::binary);
     if (!in) ADD_FAILURE() << "cannot read " << path;
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }

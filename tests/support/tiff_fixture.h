@@ -89,6 +89,10 @@ std::vector<uint8_t> ExpectedBgrBottomUp(const RgbImage& image);
 // photometric): each level q of the stored depth shows as q * 255 / (2^bits - 1), 16 bits as 8.
 std::vector<uint8_t> ExpectedGreyBgrBottomUp(const RgbImage& image, int bitsPerSample = 8);
 
+// libtiff's TIFFOpenExt for a UTF-8 path (through the wide-character open on Windows, where a
+// narrow path would be read in the ANSI code page).
+TIFF* OpenTiff(const std::string& path, const char* mode, TIFFOpenOptions* options = nullptr);
+
 // Raw files for hostile-input tests.
 void WriteBytes(const std::string& path, std::string_view bytes);
 std::string ReadBytes(const std::string& path);

@@ -1,20 +1,11 @@
 #include "tree_check.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <linux/fs.h>
-#include <spawn.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 
 #include "run_binary.h"
-#include "os/unique_fd.h"
-
-extern char** environ;
+#include "temp_dir.h"
 
 namespace tessaro::testing {
 
@@ -32,16 +23,11 @@ std::string CountLine(long long tiles) {
 
 std::vector<std::string> ListNames(const std::string& dir) {
     std::vector<std::string> names;
-    DIR* handle = opendir(dir.c_str());
-    if (handle == nullptr) {
-        ADD_FAILURE() << "cannot list " << dir;
-        return names;
-    }
-    while (const dirent* entry = readdir(handle)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(handle);
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(FsPath(dir), ec), end; !ec && it != end;
+         it.increment(ec))
+        names.push_back(Utf8Path(it->path().filename()));
+    if (ec) ADD_FAILURE() << "cannot list " << dir << ": " << ec.message();
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -64,7 +50,7 @@ DecodedTile WriteTile(const std::string& path, const RgbImage& image, const Tiff
 }
 
 void WriteHeaderOnlyTiff(const std::string& path, uint32_t width, uint32_t height) {
-    TIFF* tif = TIFFOpen(path.c_str(), "w");
+    TIFF* tif = OpenTiff(path, "w");
     ASSERT_NE(tif, nullptr);
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
     TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
@@ -146,29 +132,6 @@ std::vector<HandTiffEntry> GreyStripEntries(uint32_t width, uint32_t height, uin
     for (uint32_t s = 0; s < strips; ++s) entries[5].values[s] = base + s * stripBytes;
     return entries;
 }
-
-bool SetInodeFlag(const std::string& path, int flag, bool on) {
-    UniqueFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW));
-    if (!fd) return false;
-    int flags = 0;
-    if (ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) != 0) return false;
-    flags = on ? (flags | flag) : (flags & ~flag);
-    return ioctl(fd.get(), FS_IOC_SETFLAGS, &flags) == 0;
-}
-
-bool RemoveTree(const std::string& path) {
-    std::string program = "rm";
-    std::string force = "-rf";
-    std::string target = path;
-    char* argv[] = {program.data(), force.data(), target.data(), nullptr};
-    pid_t pid = 0;
-    if (posix_spawnp(&pid, "rm", nullptr, nullptr, argv, environ) != 0) return false;
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid) return false;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-bool CanSwitchUser() { return geteuid() == 0; }
 
 bool RunsSlowed() {
 #ifdef TESSARO_SANITIZED

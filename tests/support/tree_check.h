@@ -55,6 +55,8 @@ uint32_t HandMadeDataOffset(const std::vector<HandTiffEntry>& entries);
 std::vector<HandTiffEntry> GreyStripEntries(uint32_t width, uint32_t height, uint32_t rowsPerStrip,
                                             uint32_t stripBytes);
 
+// Linux only, from here to kNobody.
+
 // Sets or clears an inode flag (FS_IMMUTABLE_FL, FS_APPEND_FL) on a file or directory. False
 // when the file system or the process's privileges do not allow it.
 bool SetInodeFlag(const std::string& path, int flag, bool on);
@@ -65,10 +67,10 @@ bool RemoveTree(const std::string& path);
 // True when this process may run the binary as another user (it is root).
 bool CanSwitchUser();
 
+inline constexpr int kNobody = 65534;
+
 // True when the binary runs many times slower than usual and without RLIMIT_AS: built with
 // sanitizers, or run under TESSARO_RUN_WRAPPER. Heavy tests then keep their work small.
 bool RunsSlowed();
-
-inline constexpr int kNobody = 65534;
 
 }  // namespace tessaro::testing

@@ -221,5 +221,24 @@ TEST(FuzzRegression, UncompressedDataBeyondItsByteCountIsRefused) {
     }
 }
 
+// A 1 x 1 RGB picture in one uncompressed strip whose StripOffsets entry holds no value; libtiff
+// makes the strip's count 8190 bytes, in a file of 152. It only warns about the entry and pads
+// the offsets with zeros, so the strip starts at 0, in the header. The reference and the row
+// route read the strip through its count and fail (it runs past the end of the file); the
+// direct path read the 3 bytes it needed straight from offset 0 and delivered the header's "II*"
+// as the pixel. Every read must fail.
+TEST(FuzzRegression, UncompressedStripWithoutAnOffsetIsRefused) {
+    const std::string file = (kCases / "raw_strip_without_offset.tif").string();
+    const std::optional<TileSize> size = TIFFWH(file);
+    ASSERT_TRUE(size);
+    ASSERT_EQ(*size, (TileSize{1, 1}));
+    EXPECT_EQ(ReadTileBands(file, *size, [](const TileBand&) { return true; }),
+              ReadOutcome::failed);
+    for (const BandTuning& route : Routes())
+        EXPECT_EQ(AssembleBands(file, *size, route).outcome, ReadOutcome::failed)
+            << "direct " << route.allowDirect;
+    EXPECT_FALSE(ReadData(file));
+}
+
 }  // namespace
 }  // namespace tessaro::testing

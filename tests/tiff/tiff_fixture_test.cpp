@@ -94,7 +94,7 @@ TEST(TiffFixture, WriteTiffHonoursTheLayoutOptions) {
     options.compression = COMPRESSION_ADOBE_DEFLATE;
     options.planarSeparate = true;
     WriteTiff(dir / "t.tif", PatternTile(50, 70), options);
-    TIFF* tif = TIFFOpen((dir / "t.tif").c_str(), "r");
+    TIFF* tif = OpenTiff(dir / "t.tif", "r");
     ASSERT_NE(tif, nullptr);
     uint32_t tileWidth = 0, tileLength = 0;
     uint16_t orientation = 0, compression = 0, planar = 0;

@@ -3,14 +3,18 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <stdio.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "os/file_id_posix.h"
 #include "os/interrupt.h"
+#include "os/pinned_dir_posix.h"
 
 namespace tessaro {
 
@@ -23,9 +27,10 @@ UniqueFd OpenPinnedDir(const std::string& path, const DirId& expected) {
     return fd;
 }
 
-DirLock::DirLock(int dirFd) : fd_(dirFd) {
+DirLock::DirLock(int dirFd) {
     for (;;) {
-        if (flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+        if (flock(dirFd, LOCK_EX | LOCK_NB) == 0) {
+            holder_ = dirFd;
             locked_ = true;
             return;
         }
@@ -40,13 +45,32 @@ DirLock::DirLock(int dirFd) : fd_(dirFd) {
 }
 
 DirLock::~DirLock() {
-    if (locked_) flock(fd_, LOCK_UN);
+    if (locked_) flock(static_cast<int>(holder_), LOCK_UN);
 }
 
-std::optional<struct stat> StatEntry(int dirFd, const std::string& name) {
+namespace {
+
+std::optional<struct stat> LstatEntry(int dirFd, const std::string& name) {
     struct stat st;
     if (fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
     return st;
+}
+
+}  // namespace
+
+std::optional<EntryStatus> StatEntry(int dirFd, const std::string& name) {
+    const std::optional<struct stat> st = LstatEntry(dirFd, name);
+    if (!st) return std::nullopt;
+    return EntryStatusOf(*st);
+}
+
+bool RemoveEntry(int dirFd, const std::string& name) {
+    return unlinkat(dirFd, name.c_str(), 0) == 0;
+}
+
+bool RenameEntry(int dirFd, const std::string& from, const std::string& to, bool replace) {
+    if (replace) return renameat(dirFd, from.c_str(), dirFd, to.c_str()) == 0;
+    return renameat2(dirFd, from.c_str(), dirFd, to.c_str(), RENAME_NOREPLACE) == 0;
 }
 
 std::optional<OpenedTile> OpenTileAt(int dirFd, const std::string& name) {
@@ -66,7 +90,7 @@ std::optional<OpenedTile> OpenTileAt(int dirFd, const std::string& name) {
     tile.fd = UniqueFd(openat(dirFd, name.c_str(), kFlags));
     if (!tile.fd || fstat(tile.fd.get(), &target) != 0 || !S_ISREG(target.st_mode))
         return std::nullopt;
-    const std::optional<struct stat> link = StatEntry(dirFd, name);
+    const std::optional<struct stat> link = LstatEntry(dirFd, name);
     if (!link || !S_ISLNK(link->st_mode) || !MayFollowLink(*link, target)) return std::nullopt;
     tile.atName = FileIdOf(*link);
     return tile;

@@ -1,0 +1,33 @@
+// Reading a file through a descriptor, the way the TIFF reader needs it: at offsets of the
+// reader's own, never through the descriptor's file offset, so several readers can share one
+// descriptor. Descriptors are C runtime descriptors on every system (see unique_fd.h).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "os/unique_fd.h"
+
+namespace tessaro {
+
+// Opens `path` (UTF-8 on Windows) for reading only, without blocking on a FIFO and without
+// letting a child process inherit it. Empty when it cannot be opened.
+UniqueFd OpenToRead(const std::string& path);
+
+// Reads at most `size` bytes from byte `offset` of the file. Returns how many were read (0 at
+// the end of the file), or -1 on failure; an interrupted read is retried. The descriptor's own
+// file offset is left alone on Linux; on Windows the handle's file pointer may move, which no
+// reader relies on.
+int64_t ReadAt(int fd, void* buffer, std::size_t size, uint64_t offset);
+
+// The size in bytes of the file `fd` refers to, when it is a regular file; empty for anything
+// else (a directory, a FIFO, a device) and when it cannot be asked.
+std::optional<uint64_t> RegularFileSize(int fd);
+
+// A second descriptor for the same open file, which a child process does not inherit. Empty on
+// failure.
+UniqueFd DuplicateFd(int fd);
+
+}  // namespace tessaro

@@ -1,0 +1,75 @@
+#include "os/file_io.h"
+
+#include <algorithm>
+
+#include "os/handle_fd_win.h"
+#include "os/windows_win.h"
+
+namespace tessaro {
+
+namespace {
+
+std::wstring WideText(const std::string& text) {
+    if (text.empty()) return {};
+    const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
+                                           static_cast<int>(text.size()), nullptr, 0);
+    if (length <= 0) return {};
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
+                        wide.data(), length);
+    return wide;
+}
+
+}  // namespace
+
+UniqueFd OpenToRead(const std::string& path) {
+    const std::wstring wide = WideText(path);
+    if (wide.empty()) return UniqueFd();
+    // Not inheritable (no security attributes); a pipe or device opens without waiting and is
+    // turned away by RegularFileSize.
+    UniqueHandle file(CreateFileW(wide.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return FdOf(std::move(file), _O_RDONLY | _O_BINARY);
+}
+
+int64_t ReadAt(int fd, void* buffer, std::size_t size, uint64_t offset) {
+    const HANDLE file = HandleOf(fd);
+    if (file == INVALID_HANDLE_VALUE) return -1;
+    // One ReadFile reads at most 4 GiB - 1 bytes; the caller asks again for the rest.
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, DWORD{1} << 30));
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD read = 0;
+    if (!ReadFile(file, buffer, chunk, &read, &at)) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_HANDLE_EOF) return 0;
+        // A handle opened for overlapped use reads in the background even so.
+        if (error != ERROR_IO_PENDING || !GetOverlappedResult(file, &at, &read, TRUE))
+            return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+    }
+    return read;
+}
+
+std::optional<uint64_t> RegularFileSize(int fd) {
+    const HANDLE file = HandleOf(fd);
+    if (file == INVALID_HANDLE_VALUE || GetFileType(file) != FILE_TYPE_DISK) return std::nullopt;
+    FILE_STANDARD_INFO info{};
+    if (!GetFileInformationByHandleEx(file, FileStandardInfo, &info, sizeof info) ||
+        info.Directory || info.EndOfFile.QuadPart < 0)
+        return std::nullopt;
+    return static_cast<uint64_t>(info.EndOfFile.QuadPart);
+}
+
+UniqueFd DuplicateFd(int fd) {
+    const HANDLE file = HandleOf(fd);
+    HANDLE copy = nullptr;
+    if (file == INVALID_HANDLE_VALUE ||
+        !DuplicateHandle(GetCurrentProcess(), file, GetCurrentProcess(), &copy, 0,
+                         /*inheritable*/ FALSE, DUPLICATE_SAME_ACCESS))
+        return UniqueFd();
+    return FdOf(UniqueHandle(copy), _O_BINARY);
+}
+
+}  // namespace tessaro

@@ -1,0 +1,49 @@
+// Files opened, renamed and deleted relative to an open directory handle (the Windows openat),
+// and Windows errors as errno values.
+#pragma once
+
+#include <string>
+
+#include "os/unique_handle_win.h"
+#include "os/windows_win.h"
+
+#include <winternl.h>
+
+namespace tessaro {
+
+// How OpenRelative opens an entry. The options are NtCreateFile's (FILE_OPEN_REPARSE_POINT opens
+// a link itself; FILE_NON_DIRECTORY_FILE, FILE_DIRECTORY_FILE); synchronous I/O is always asked.
+struct RelativeOpen {
+    ACCESS_MASK access = FILE_READ_ATTRIBUTES;
+    ULONG disposition = FILE_OPEN;  // or FILE_CREATE
+    ULONG options = 0;
+    ULONG share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    ULONG attributes = 0;  // for a file created
+};
+
+// Opens entry `name` (one name, no separator) of the directory `dir`. Empty on failure, with the
+// Windows error as the last error and its errno in errno (ENOENT when there is no such entry).
+UniqueHandle OpenRelative(HANDLE dir, const std::string& name, const RelativeOpen& how);
+
+// A new handle of the directory open as `dir`, for listing it from its start.
+UniqueHandle ReopenDirectory(HANDLE dir);
+
+// Opens the directory at `path` (links in it followed) for listing and for opening entries
+// relative to it. Empty on failure, with errno set (ENOTDIR when it is not a directory).
+UniqueHandle OpenDirectoryAt(const std::string& path);
+
+// Gives the open file (which needs DELETE access) the name `name` in the directory `dir`,
+// atomically replacing a file there when `replace`. False on failure, with errno set.
+bool RenameByHandle(HANDLE file, HANDLE dir, const std::string& name, bool replace);
+
+// Marks the open file (which needs DELETE access) for deletion: its name goes at once where the
+// file system allows it, else when its last handle is closed. Fails for a read-only file.
+bool MarkForDeletion(HANDLE file);
+
+// The errno value that stands for a Windows error.
+int ErrnoOf(DWORD error);
+
+// Sets errno from the calling thread's last Windows error; returns false, for failing calls.
+bool FailWithLastError();
+
+}  // namespace tessaro

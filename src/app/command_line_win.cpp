@@ -1,12 +1,10 @@
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
-#include <windows.h>
-#include <shellapi.h>
-
 #include <memory>
 
 #include "app/command_line.h"
-#include "scan/path_text_win.h"
+#include "os/wide_text_win.h"
+#include "os/windows_win.h"
+
+#include <shellapi.h>
 
 namespace tessaro {
 
@@ -22,7 +20,7 @@ std::string FromAnsiCodePage(const char* text) {
     if (length <= 1) return {};
     std::wstring wide(static_cast<std::size_t>(length - 1), L'\0');
     MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), length);
-    return Utf8FromUtf16(wide);
+    return Utf8FromWide(wide);
 }
 
 }  // namespace
@@ -35,7 +33,7 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
         for (int i = 0; i < argc; ++i) args.push_back(FromAnsiCodePage(argv[i]));
         return args;
     }
-    for (int i = 0; i < count; ++i) args.push_back(Utf8FromUtf16(wide.get()[i]));
+    for (int i = 0; i < count; ++i) args.push_back(Utf8FromWide(wide.get()[i]));
     return args;
 }
 

@@ -1,14 +1,13 @@
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
 #include <fcntl.h>
 #include <io.h>
-#include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
 
 #include "app/console.h"
 #include "app/console_io.h"
+#include "os/wide_text_win.h"
+#include "os/windows_win.h"
 #include "scan/path_text_win.h"
 
 namespace tessaro {
@@ -30,7 +29,7 @@ HANDLE ConsoleOf(std::FILE* stream) {
 void WriteTo(std::FILE* stream, std::string_view utf8) {
     if (utf8.empty()) return;
     if (const HANDLE console = ConsoleOf(stream)) {
-        const std::wstring wide = Utf16FromUtf8(utf8);
+        const std::wstring wide = WideFromUtf8(utf8);
         std::size_t done = 0;
         while (done < wide.size()) {
             const auto chunk = static_cast<DWORD>(std::min<std::size_t>(wide.size() - done, 8192));

@@ -1,37 +1,23 @@
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
-#include <windows.h>
-
-#include <memory>
-
 #include "app/tile_bytes.h"
-#include "scan/path_text_win.h"
+#include "os/unique_handle_win.h"
+#include "os/wide_text_win.h"
+#include "os/windows_win.h"
 
 namespace tessaro {
 
-namespace {
-
-struct HandleCloser {
-    void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-
-}  // namespace
-
 uint64_t FileSizeOf(const std::string& path) {
     // Opened only to read its attributes, as stat does, through any link.
-    const HANDLE opened = CreateFileW(WidePath(path).c_str(), FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (opened == INVALID_HANDLE_VALUE) return 0;
-    const std::unique_ptr<void, HandleCloser> file(opened);
+    const UniqueHandle file(CreateFileW(ApiPath(path).c_str(), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     LARGE_INTEGER size{};
-    if (GetFileSizeEx(file.get(), &size) == 0 || size.QuadPart < 0) return 0;
+    if (!file || GetFileSizeEx(file.get(), &size) == 0 || size.QuadPart < 0) return 0;
     return static_cast<uint64_t>(size.QuadPart);
 }
 
 bool IsGone(const std::string& path) {
     // The attributes of the name itself, a link not followed.
-    if (GetFileAttributesW(WidePath(path).c_str()) != INVALID_FILE_ATTRIBUTES) return false;
+    if (GetFileAttributesW(ApiPath(path).c_str()) != INVALID_FILE_ATTRIBUTES) return false;
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }

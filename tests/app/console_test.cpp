@@ -7,12 +7,13 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
-#include <windows.h>
 
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 
+#include "os/wide_text_win.h"
+#include "os/windows_win.h"
 #include "temp_dir.h"
 #else
 #include "app/console_posix.h"
@@ -53,7 +54,8 @@ public:
     explicit StdoutToFile(const std::string& path) {
         std::fflush(stdout);
         saved_ = _dup(_fileno(stdout));
-        const int file = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_TEXT, 0600);
+        const int file = _wopen(WideFromUtf8(path).c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_TEXT,
+                                _S_IREAD | _S_IWRITE);
         _dup2(file, _fileno(stdout));
         _close(file);
     }
@@ -80,7 +82,7 @@ TEST(Console, RedirectedOutputIsTheAnsiCodePageWithCrLf) {
         PrintWithPath(" ++ 1/1 ++   path: ", "D:\\图", "\n");
         FlushOutput();
     }
-    std::ifstream in(file, std::ios::binary);
+    std::ifstream in(testing::FsPath(file), std::ios::binary);
     const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     EXPECT_EQ(bytes, "\xC6\xB4\xBD\xD3\xB3\xC9\xB9\xA6!\r\n ++ 1/1 ++   path: D:\\\xCD\xBC\r\n");
 }

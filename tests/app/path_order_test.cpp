@@ -5,8 +5,7 @@
 #include "app/batch_driver.h"
 
 #ifdef _WIN32
-#include <windows.h>
-
+#include "os/windows_win.h"
 #include "scan/path_text_win.h"
 #endif
 

@@ -5,9 +5,7 @@
 #include "mosaic/mosaic_path.h"
 #include "temp_dir.h"
 
-#ifdef _WIN32
-#include "scan/path_text_win.h"
-#else
+#ifndef _WIN32
 #include <unistd.h>
 #endif
 
@@ -20,7 +18,7 @@ namespace {
 class CurrentDir {
 public:
     explicit CurrentDir(const std::string& utf8) : before_(std::filesystem::current_path()) {
-        std::filesystem::current_path(std::filesystem::path(Utf16FromUtf8(utf8)));
+        std::filesystem::current_path(testing::FsPath(utf8));
     }
     ~CurrentDir() { std::filesystem::current_path(before_); }
     CurrentDir(const CurrentDir&) = delete;
@@ -41,7 +39,7 @@ TEST(MosaicPath, InsideTheDirectoryNamedAfterIt) {
 
 TEST(MosaicPath, DotsAreNamedByTheRealDirectory) {
     testing::TempDir tmp;
-    std::filesystem::create_directories(std::filesystem::path(Utf16FromUtf8(tmp / "named/sub")));
+    std::filesystem::create_directories(testing::FsPath(tmp / "named/sub"));
     {
         const CurrentDir inside(tmp / "named/sub");
         EXPECT_EQ(MosaicPath("."), ".\\sub.bmp");

@@ -12,6 +12,9 @@
 //            YCbCr samples converted to RGB by libjpeg, its fastest form) and written on:
 //            decoding the tiles plus writing the mosaic, no reordering of any byte
 //   decodeonly  as decode, with nothing written (libtiff's decoding time alone)
+//   forked   as stream, each group in a child process of its own, forked for it and waited for,
+//            as many at once as the process may use processors: what a process per group
+//            costs on this machine, whatever runs in it
 //   join     a plain joiner, for comparison with tessaro: the real mosaic (header, BGR pixels,
 //            bottom-up rows, same bytes as tessaro writes), made by decoding the left and the
 //            right tile of each row of tiles side by side and writing whole mosaic rows, about
@@ -23,6 +26,8 @@
 // flushed to disk, as for the mosaic itself.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/wait.h>
 #include <tiffio.h>
 #include <unistd.h>
 #if defined(__x86_64__)
@@ -78,9 +83,9 @@ public:
             data += n, size -= static_cast<std::size_t>(n), written_ += static_cast<uint64_t>(n);
         }
     }
-    // Fills up to the limit from `buffer` (kChunk bytes).
-    void Fill(const uint8_t* buffer) {
-        while (fd_ >= 0 && ok_ && written_ < limit_) Write(buffer, kChunk);
+    // Fills up to the limit from `buffer` (`size` bytes).
+    void Fill(const uint8_t* buffer, std::size_t size) {
+        while (fd_ >= 0 && ok_ && written_ < limit_) Write(buffer, size);
     }
     bool ok() const { return ok_; }
 
@@ -284,8 +289,49 @@ bool JoinGroup(const std::string& dir) {
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: tessaro_bench_floor write|stream|decode|decodeonly|join BYTES GROUP_DIR...\n");
+    std::fprintf(stderr, "usage: tessaro_bench_floor write|stream|forked|decode|decodeonly|join BYTES GROUP_DIR...\n");
     return 2;
+}
+
+// One group's floor output (stream, write, decode or decodeonly), through a buffer of `chunk`
+// bytes.
+bool FloorGroup(const std::string& mode, uint64_t bytes, const std::string& dir,
+                std::size_t chunk = kChunk) {
+    std::vector<uint8_t> buffer(chunk, 0x5a), strip;
+    Output out(dir + "/floor-out.bmp", bytes, mode != "decodeonly");
+    bool ok = out.ok();
+    if (mode == "stream" || mode == "decode" || mode == "decodeonly") {
+        for (const std::string& tile : Tiles(dir)) {
+            ok = ok && (mode == "stream" ? StreamFile(tile, buffer, out) : DecodeFile(tile, strip, out));
+        }
+    }
+    if (mode == "stream") std::fill(buffer.begin(), buffer.end(), 0x5a);
+    out.Fill(buffer.data(), buffer.size());
+    return ok && out.ok();
+}
+
+// The stream floor with each group in a forked child, up to one child per usable processor. The
+// child streams through 64 KiB, so that it touches few pages of its own: the floor is the
+// process, not its buffer.
+bool ForkedGroups(uint64_t bytes, char** dirs, int count) {
+    cpu_set_t cpus;
+    const int slots = sched_getaffinity(0, sizeof cpus, &cpus) == 0 ? std::max(CPU_COUNT(&cpus), 1) : 1;
+    int running = 0;
+    bool ok = true;
+    const auto reap = [&] {
+        int status = 0;
+        ok = ok && wait(&status) > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        --running;
+    };
+    for (int i = 0; i < count; ++i) {
+        if (running == slots) reap();
+        const pid_t pid = fork();
+        if (pid == 0) _exit(FloorGroup("stream", bytes, dirs[i], 64 << 10) ? 0 : 1);
+        if (pid < 0) return false;
+        ++running;
+    }
+    while (running > 0) reap();
+    return ok;
 }
 
 }  // namespace
@@ -294,34 +340,17 @@ int main(int argc, char** argv) {
     if (argc < 4) return Usage();
     const std::string mode = argv[1];
     const uint64_t bytes = std::strtoull(argv[2], nullptr, 10);
-    if (mode != "write" && mode != "stream" && mode != "decode" && mode != "decodeonly" &&
-        mode != "join")
+    if (mode != "write" && mode != "stream" && mode != "forked" && mode != "decode" &&
+        mode != "decodeonly" && mode != "join")
         return Usage();
-    if (mode == "join") {
-        for (int i = 3; i < argc; ++i)
-            if (!JoinGroup(argv[i])) {
-                std::fprintf(stderr, "join failed in %s\n", argv[i]);
-                return 1;
-            }
-        return 0;
+    if (mode == "forked") {
+        if (ForkedGroups(bytes, argv + 3, argc - 3)) return 0;
+        std::fprintf(stderr, "floor forked failed\n");
+        return 1;
     }
-    std::vector<uint8_t> buffer(kChunk, 0x5a), strip;
     for (int i = 3; i < argc; ++i) {
-        const std::string dir = argv[i];
-        Output out(dir + "/floor-out.bmp", bytes, mode != "decodeonly");
-        bool ok = out.ok();
-        if (mode == "stream" || mode == "decode") {
-            for (const std::string& tile : Tiles(dir)) {
-                ok = ok && (mode == "stream" ? StreamFile(tile, buffer, out)
-                                             : DecodeFile(tile, strip, out));
-            }
-        } else if (mode == "decodeonly") {
-            for (const std::string& tile : Tiles(dir)) ok = ok && DecodeFile(tile, strip, out);
-        }
-        if (mode == "stream") std::fill(buffer.begin(), buffer.end(), 0x5a);
-        out.Fill(buffer.data());
-        if (!ok || !out.ok()) {
-            std::fprintf(stderr, "floor %s failed in %s\n", mode.c_str(), dir.c_str());
+        if (mode == "join" ? !JoinGroup(argv[i]) : !FloorGroup(mode, bytes, argv[i])) {
+            std::fprintf(stderr, "floor %s failed in %s\n", mode.c_str(), argv[i]);
             return 1;
         }
     }

@@ -35,7 +35,9 @@
 # Floors (tessaro_bench_floor): "stream" reads the group's tile files and writes a file the
 # mosaic's size; "write" only writes that file; "decode+write" decodes every strip with libtiff
 # and writes the decoded bytes to that file (the floor for compressed tiles, where decoding
-# dominates); "decode" is libtiff's decoding alone. "join" is a plain joiner in the same tool
+# dominates); "decode" is libtiff's decoding alone; "forked" (workloads of many groups) is stream
+# with each group in a child process forked for it, one per usable processor at a time: the least
+# a process per group costs, which tessaro's decoding children pay. "join" is a plain joiner in the same tool
 # (both tiles of a row of tiles decoded side by side, RGB to BGR by byte shuffle, whole mosaic
 # rows written about 1 MiB at a time): not a floor, but what a straightforward libtiff program
 # reaches; its mosaic must be byte for byte tessaro's, which the run checks.
@@ -176,7 +178,8 @@ write_scripts() {
         tools+=(other)
         printf 'exec %q %q\n' "$compare" "$wl" >"$dir/other.sh"
     fi
-    for mode in stream write decode decodeonly join; do
+    if [ ${#groups[@]} -gt 1 ]; then tools+=(forked); fi
+    for mode in stream write forked decode decodeonly join; do
         { printf 'exec %q %s %s' "$floor" "$mode" "$bytes"; printf ' %q' "${groups[@]}"; echo; } \
             >"$dir/$mode.sh"
     done
@@ -363,6 +366,16 @@ pair() {  # "wall a/b (CPU a/b)" for tools $2 and $3 in workload $1
 echo
 echo "groups side by side (tessaro: every usable processor; onecpu: the same run under taskset -c 0):"
 for name in "${rows[@]}"; do echo "  $name: onecpu / tessaro $(pair "$name" onecpu tessaro)"; done
+echo
+echo "a process per group (forked: the stream floor, each group in a child forked for it):"
+for name in "${rows[@]}"; do
+    [ -n "${WALL[$name/forked]:-}" ] || continue
+    g=GROUPS_$name
+    echo "  $name: forked / stream $(pair "$name" forked stream); tessaro / forked $(pair "$name" tessaro forked)"
+    echo "  $name: ms per group: tessaro $(awk -v w="${WALL[$name/tessaro]:-0}" -v g="${!g}" 'BEGIN { printf "%.2f", w * 1000 / g }')," \
+        "forked $(awk -v w="${WALL[$name/forked]}" -v g="${!g}" 'BEGIN { printf "%.2f", w * 1000 / g }')," \
+        "stream $(awk -v w="${WALL[$name/stream]:-0}" -v g="${!g}" 'BEGIN { printf "%.2f", w * 1000 / g }')"
+done
 if [ "$tty" = 1 ]; then
     echo
     echo "status line (tty: standard error on a pseudo-terminal; ttyoff: same wrapper, redirected):"

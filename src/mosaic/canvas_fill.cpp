@@ -3,18 +3,15 @@
 #include <pthread.h>
 
 #include <algorithm>
-#include <cstring>
+#include <array>
+#include <span>
 
 #include "mosaic/band_handoff.h"
 #include "progress/fill_meter.h"
-#include "tiff/pixel_buffer.h"
 
 namespace tessaro {
 
 namespace {
-
-// Whole mosaic rows are assembled here before they are written, up to this many bytes at once.
-constexpr std::size_t kStagingBytes = std::size_t{1024} << 10;
 
 class CanvasWriter {
 public:
@@ -22,13 +19,7 @@ public:
         : canvas_(canvas),
           stride_(BmpStride(layout.canvasWidth)),
           pixelBytes_(3 * static_cast<std::size_t>(layout.canvasWidth)),
-          stagingRows_(std::clamp<std::size_t>(kStagingBytes / stride_, 1, layout.canvasHeight)),
-          staging_(PixelBuffer::Allocate(stagingRows_ * stride_)),
           meter_(CurrentFillMeter()) {
-        // Rows are copied in whole; only each row's padding must be set, and it stays 0.
-        if (staging_ && stride_ > pixelBytes_)
-            for (std::size_t row = 0; row < stagingRows_; ++row)
-                std::memset(staging_.data() + row * stride_ + pixelBytes_, 0, stride_ - pixelBytes_);
         if (meter_) meter_->Begin(pixelBytes_ * static_cast<uint64_t>(layout.canvasHeight));
     }
 
@@ -43,26 +34,27 @@ public:
         return true;
     }
 
-    // The same rows of a left and a right tile: whole mosaic rows, written in large pieces.
-    bool WriteBandPair(const TilePlacement& left, const TileBand& leftBand,
-                       const TilePlacement& right, const TileBand& rightBand) {
-        if (!staging_) return WriteBand(left, leftBand) && WriteBand(right, rightBand);
+    // The same rows of a left and a right tile: whole mosaic rows, each written from its two
+    // halves (and its padding) where they are, many rows a write.
+    bool WriteBandPair(const TilePlacement& left, const TileBand& leftBand, const TileBand& rightBand) {
+        static constexpr uint8_t kPadding[3] = {};
         const std::size_t leftBytes = 3 * static_cast<std::size_t>(left.width);
         const std::size_t rightBytes = pixelBytes_ - leftBytes;
-        for (int32_t first = 0; first < leftBand.rowCount;) {
-            const int32_t rows = static_cast<int32_t>(
-                std::min<std::size_t>(stagingRows_, static_cast<std::size_t>(leftBand.rowCount - first)));
-            for (int32_t i = 0; i < rows; ++i) {
-                uint8_t* row = staging_.data() + static_cast<std::size_t>(i) * stride_;
-                std::memcpy(row, leftBand.data + static_cast<std::size_t>(first + i) * leftBytes, leftBytes);
-                std::memcpy(row + leftBytes,
-                            rightBand.data + static_cast<std::size_t>(first + i) * rightBytes, rightBytes);
+        const std::size_t padding = static_cast<std::size_t>(stride_) - pixelBytes_;
+        const int32_t rowsAWrite = static_cast<int32_t>(kMaxBmpPieces / 3);
+        std::array<BmpPiece, kMaxBmpPieces> pieces;
+        for (int32_t first = 0; first < leftBand.rowCount; first += rowsAWrite) {
+            const int32_t rows = std::min(rowsAWrite, leftBand.rowCount - first);
+            std::size_t count = 0;
+            for (int32_t i = first; i < first + rows; ++i) {
+                pieces[count++] = {leftBand.data + static_cast<std::size_t>(i) * leftBytes, leftBytes};
+                pieces[count++] = {rightBand.data + static_cast<std::size_t>(i) * rightBytes, rightBytes};
+                if (padding > 0) pieces[count++] = {kPadding, padding};
             }
-            if (!WriteBmpPixels(canvas_, RowOffset(left, leftBand.firstRow + first), staging_.data(),
-                                static_cast<std::size_t>(rows) * stride_))
+            if (!WriteBmpPixels(canvas_, RowOffset(left, leftBand.firstRow + first),
+                                std::span<const BmpPiece>(pieces.data(), count)))
                 return false;
             if (meter_) meter_->Add(pixelBytes_ * static_cast<uint64_t>(rows));
-            first += rows;
         }
         return true;
     }
@@ -75,8 +67,6 @@ private:
     BmpFile& canvas_;
     const uint64_t stride_;
     const std::size_t pixelBytes_;
-    const std::size_t stagingRows_;
-    PixelBuffer staging_;
     FillMeter* const meter_;
 };
 
@@ -133,7 +123,7 @@ PairOutcome FillTilePair(CanvasWriter& writer, int leftTile, const TilePlacement
         if (outcome.readFailed) return false;
         bool written;
         if (rightBand && rightBand->firstRow == leftBand.firstRow && rightBand->rowCount == leftBand.rowCount)
-            written = writer.WriteBandPair(left, leftBand, right, *rightBand);
+            written = writer.WriteBandPair(left, leftBand, *rightBand);
         else
             written = writer.WriteBand(left, leftBand) && (!rightBand || writer.WriteBand(right, *rightBand));
         if (rightBand) handoff.Done();

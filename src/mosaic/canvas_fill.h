@@ -1,8 +1,8 @@
 // Canvas filling: decodes the tiles of a group and writes their rows straight into their place
 // in the mosaic's bitmap file, whose pixel block is the canvas. Each row of the layout is done
 // as a pair, the left tile decoded here and the right one beside it on a second thread, so at
-// most one band of each, and 1 MiB of assembled mosaic rows, are in memory at a time, whatever
-// the mosaic's size.
+// most one band of each is in memory at a time, whatever the mosaic's size; whole mosaic rows
+// are written from the two bands where they lie.
 #pragma once
 
 #include "bmp/bmp_file.h"

@@ -4,10 +4,13 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <span>
 
 #include "mosaic/band_handoff.h"
+#include "mosaic/canvas_fill_internal.h"
 #include "progress/fill_meter.h"
+#include "tiff/pixel_buffer.h"
 
 namespace tessaro {
 
@@ -98,6 +101,32 @@ PairOutcome FillTile(CanvasWriter& writer, int tile, const TilePlacement& place)
     return {true, false};
 }
 
+// A small left tile decoded whole into memory, then the right tile beside it band by band, each
+// band written as whole mosaic rows with the left tile's rows beside it.
+PairOutcome FillSmallPair(CanvasWriter& writer, int leftTile, const TilePlacement& left,
+                          int rightTile, const TilePlacement& right) {
+    const std::size_t leftRowBytes = 3 * static_cast<std::size_t>(left.width);
+    PixelBuffer whole = PixelBuffer::Allocate(leftRowBytes * static_cast<std::size_t>(left.size().height));
+    if (!whole) return {true, false};
+    const ReadOutcome leftRead = ReadTileBands(leftTile, left.size(), [&](const TileBand& band) {
+        std::memcpy(whole.data() + static_cast<std::size_t>(band.firstRow) * leftRowBytes, band.data,
+                    static_cast<std::size_t>(band.rowCount) * leftRowBytes);
+        return true;
+    });
+    if (leftRead != ReadOutcome::ok) return {true, false};
+    const ReadOutcome rightRead = ReadTileBands(rightTile, right.size(), [&](const TileBand& band) {
+        const TileBand leftBand{band.firstRow, band.rowCount,
+                                whole.data() + static_cast<std::size_t>(band.firstRow) * leftRowBytes};
+        return writer.WriteBandPair(left, leftBand, band);
+    });
+    switch (rightRead) {
+        case ReadOutcome::ok: return {};
+        case ReadOutcome::sinkStopped: return {false, true};
+        case ReadOutcome::failed: return {true, false};
+    }
+    return {true, false};
+}
+
 // A left tile and the right tile beside it, decoded at the same time: the right one on a thread
 // of its own, handing its bands over. Where the two bands cover the same rows (tiles stored
 // alike), they are written as whole mosaic rows; otherwise each band is written row by row.
@@ -146,16 +175,29 @@ PairOutcome FillTilePair(CanvasWriter& writer, int leftTile, const TilePlacement
 
 }  // namespace
 
-FillOutcome FillCanvas(const std::vector<UniqueFd>& tiles, const TileLayout& layout, BmpFile& canvas) {
+namespace canvas_detail {
+
+FillOutcome FillCanvasTuned(const std::vector<UniqueFd>& tiles, const TileLayout& layout,
+                            BmpFile& canvas, const FillTuning& tuning) {
     CanvasWriter writer(layout, canvas);
     const int32_t rows = layout.tileCount / 2;
     for (int32_t tile = 0; tile < rows; ++tile) {
-        const PairOutcome outcome = FillTilePair(writer, tiles[tile].get(), PlaceTile(layout, tile),
-                                                 tiles[tile + rows].get(), PlaceTile(layout, tile + rows));
+        const TilePlacement left = PlaceTile(layout, tile);
+        const TilePlacement right = PlaceTile(layout, tile + rows);
+        const bool small = 3 * static_cast<uint64_t>(left.width) *
+                               static_cast<uint64_t>(left.size().height) <= tuning.smallTileBytes;
+        const PairOutcome outcome =
+            (small ? FillSmallPair : FillTilePair)(writer, tiles[tile].get(), left, tiles[tile + rows].get(), right);
         if (outcome.readFailed) return FillOutcome::readFailed;
         if (outcome.writeFailed) return FillOutcome::writeFailed;
     }
     return FillOutcome::filled;
+}
+
+}  // namespace canvas_detail
+
+FillOutcome FillCanvas(const std::vector<UniqueFd>& tiles, const TileLayout& layout, BmpFile& canvas) {
+    return canvas_detail::FillCanvasTuned(tiles, layout, canvas, canvas_detail::FillTuning{});
 }
 
 }  // namespace tessaro

@@ -9,40 +9,19 @@
 
 namespace tessaro {
 
-// Pages of zeros for a large buffer, present in memory before they are first touched where the
-// system allows it (nullptr when they cannot be had), and their release.
-void* AllocatePages(std::size_t size);
-void FreePages(void* pages, std::size_t size);
-
 struct PixelBufferFree {
-    std::size_t mapped;  // the mapping's length, or 0 for a malloc'ed block
-    PixelBufferFree() noexcept : mapped(0) {}
-    void operator()(uint8_t* p) const {
-        if (mapped > 0)
-            FreePages(p, mapped);
-        else
-            std::free(p);
-    }
+    void operator()(uint8_t* p) const { std::free(p); }
 };
 
 class PixelBuffer {
 public:
     PixelBuffer() = default;
-    // Empty (data() == nullptr) when the allocation fails. Large buffers are mapped with their
-    // pages in place: a decoding child allocates every buffer afresh, and taking a fault per
-    // page on first touch costs more than the decoding of small tiles.
+    // Empty (data() == nullptr) when the allocation fails.
     static PixelBuffer Allocate(std::size_t size) {
         PixelBuffer buffer;
         if (size == 0) return buffer;
-        void* bytes = nullptr;
-        if (size >= kMappedBytes) {
-            bytes = AllocatePages(size);
-        } else {
-            bytes = std::malloc(size);
-        }
-        buffer.bytes_.reset(static_cast<uint8_t*>(bytes));
-        if (buffer.bytes_) buffer.size_ = buffer.bytes_.get_deleter().mapped = size;
-        if (size < kMappedBytes) buffer.bytes_.get_deleter().mapped = 0;
+        buffer.bytes_.reset(static_cast<uint8_t*>(std::malloc(size)));
+        if (buffer.bytes_) buffer.size_ = size;
         return buffer;
     }
     uint8_t* data() { return bytes_.get(); }
@@ -59,17 +38,14 @@ public:
             size_ = 0;
             return;
         }
-        if (bytes_.get_deleter().mapped == 0) {
-            if (void* smaller = std::realloc(bytes_.get(), size)) {
-                static_cast<void>(bytes_.release());
-                bytes_.reset(static_cast<uint8_t*>(smaller));
-            }
+        if (void* smaller = std::realloc(bytes_.get(), size)) {
+            static_cast<void>(bytes_.release());
+            bytes_.reset(static_cast<uint8_t*>(smaller));
         }
         size_ = size;
     }
 
 private:
-    static constexpr std::size_t kMappedBytes = std::size_t{64} << 10;
     std::unique_ptr<uint8_t[], PixelBufferFree> bytes_;
     std::size_t size_ = 0;
 };

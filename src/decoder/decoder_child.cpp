@@ -78,7 +78,7 @@ std::optional<DecoderChild> DecoderChild::Start(const std::vector<UniqueFd>& til
     if (decoder_detail::ForkThroughServer(tiles, limits, childEnd.get())) {
         childEnd.reset();
         DecoderChild child(-1, std::move(parentEnd), tiles.size(), timeout, false);
-        DecoderReply started;
+        DecoderReply started{};
         if (child.Receive(DecoderReplyKind::started, &started) && started.pid > 0) {
             child.pid_ = started.pid;
             return child;
@@ -167,7 +167,7 @@ std::optional<TileSize> DecoderChild::Measure(std::size_t index) {
     const auto sizesEnded = [&] {
         return measured_.size() == tileCount_ || (!measured_.empty() && !measured_.back());
     };
-    DecoderReply reply;
+    DecoderReply reply{};
     while (!sizesEnded() && measured_.size() <= index) {
         if (!Receive(DecoderReplyKind::measured, &reply) || reply.index != measured_.size() ||
             reply.index >= tileCount_) {
@@ -178,7 +178,7 @@ std::optional<TileSize> DecoderChild::Measure(std::size_t index) {
     }
     if (index < measured_.size()) return measured_[index];
     // Past the first tile it could not measure: asked for by name.
-    DecoderRequest request;
+    DecoderRequest request{};
     request.index = static_cast<uint32_t>(index);
     if (!Ask(request, -1, &reply) || !reply.ok) return std::nullopt;
     return reply.size;
@@ -190,11 +190,11 @@ FillOutcome DecoderChild::Fill(const TileLayout& layout, const BmpFile& canvas,
     // Else it keeps the measuring limits.
     SetDecoderLimits(pid_, LimitsForTestMode(limits, DecoderTestMode()));
     timeoutSeconds_ = ReplyTimeoutSeconds(limits);
-    DecoderRequest request;
+    DecoderRequest request{};
     request.op = DecoderOp::fill;
     request.reportProgress = CurrentFillMeter() != nullptr;
     request.layout = layout;
-    DecoderReply reply;
+    DecoderReply reply{};
     if (!Ask(request, canvas.fd.get(), &reply) || !reply.ok) return FillOutcome::readFailed;
     return reply.outcome;
 }

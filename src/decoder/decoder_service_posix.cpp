@@ -38,7 +38,7 @@ public:
 
 private:
     void Send() {
-        DecoderReply note;
+        DecoderReply note{};
         note.kind = DecoderReplyKind::progress;
         note.mosaicBytes = total_;
         note.written = written_;
@@ -132,7 +132,7 @@ void ServeGroup(int channel, std::vector<UniqueFd> tiles) {
     const std::string_view mode = DecoderTestMode();
     MisbehaveForTest(mode);
     for (uint32_t i = 0; i < tiles.size(); ++i) {
-        DecoderRequest measure;
+        DecoderRequest measure{};
         measure.index = i;
         DecoderReply reply = AnswerRequest(measure, tiles, UniqueFd(), nullptr, mode);
         reply.kind = DecoderReplyKind::measured;
@@ -141,7 +141,7 @@ void ServeGroup(int channel, std::vector<UniqueFd> tiles) {
         if (!reply.ok) break;
     }
     for (;;) {
-        DecoderRequest request;
+        DecoderRequest request{};
         std::vector<UniqueFd> passed;
         if (!ReceiveMessage(channel, &request, sizeof request, &passed) || passed.size() > 1)
             _exit(0);  // the run is done, or talks nonsense

@@ -156,7 +156,7 @@ void HandOut(const ServerRequest& request, std::vector<UniqueFd>& passed,
     std::transform(passed.begin(), passed.end(), fdArray.begin(), [](const UniqueFd& fd) { return fd.get(); });
     const std::span<const int> fds(fdArray.data(), passed.size());
     const int channel = fds.back();
-    DecoderReply started;
+    DecoderReply started{};
     started.kind = DecoderReplyKind::started;
     std::optional<ReadyChild> child;
     if (!ready.empty()) {

@@ -9,19 +9,42 @@
 
 namespace tessaro {
 
+// Pages of zeros for a large buffer, present in memory before they are first touched where the
+// system allows it (nullptr when they cannot be had), and their release.
+void* AllocatePages(std::size_t size);
+void FreePages(void* pages, std::size_t size);
+
 struct PixelBufferFree {
-    void operator()(uint8_t* p) const { std::free(p); }
+    std::size_t mapped;  // the mapping's length, or 0 for a malloc'ed block
+    PixelBufferFree() noexcept : mapped(0) {}
+    void operator()(uint8_t* p) const {
+        if (mapped > 0)
+            FreePages(p, mapped);
+        else
+            std::free(p);
+    }
 };
 
 class PixelBuffer {
 public:
     PixelBuffer() = default;
-    // Empty (data() == nullptr) when the allocation fails.
+    // Empty (data() == nullptr) when the allocation fails. Large buffers (a large tile's bands)
+    // are mapped with their pages in place: a fault per page on first touch would cost more than
+    // putting them in up front. Smaller ones come from the heap, which in a decoding child keeps
+    // freed buffers for the next tile (see TuneAllocatorForDecoding), so a small tile's buffers
+    // are mostly pages the child already has.
     static PixelBuffer Allocate(std::size_t size) {
         PixelBuffer buffer;
         if (size == 0) return buffer;
-        buffer.bytes_.reset(static_cast<uint8_t*>(std::malloc(size)));
-        if (buffer.bytes_) buffer.size_ = size;
+        void* bytes = nullptr;
+        if (size >= kMappedBytes) {
+            bytes = AllocatePages(size);
+        } else {
+            bytes = std::malloc(size);
+        }
+        buffer.bytes_.reset(static_cast<uint8_t*>(bytes));
+        if (buffer.bytes_) buffer.size_ = buffer.bytes_.get_deleter().mapped = size;
+        if (size < kMappedBytes) buffer.bytes_.get_deleter().mapped = 0;
         return buffer;
     }
     uint8_t* data() { return bytes_.get(); }
@@ -38,14 +61,17 @@ public:
             size_ = 0;
             return;
         }
-        if (void* smaller = std::realloc(bytes_.get(), size)) {
-            static_cast<void>(bytes_.release());
-            bytes_.reset(static_cast<uint8_t*>(smaller));
+        if (bytes_.get_deleter().mapped == 0) {
+            if (void* smaller = std::realloc(bytes_.get(), size)) {
+                static_cast<void>(bytes_.release());
+                bytes_.reset(static_cast<uint8_t*>(smaller));
+            }
         }
         size_ = size;
     }
 
 private:
+    static constexpr std::size_t kMappedBytes = std::size_t{1} << 20;
     std::unique_ptr<uint8_t[], PixelBufferFree> bytes_;
     std::size_t size_ = 0;
 };

@@ -16,23 +16,22 @@ namespace tessaro {
 
 namespace {
 
-// Whole mosaic rows of a large mosaic (from kStagedMosaicBytes on) are assembled in a staging
-// buffer of kStagingBytes and written from there: the kernel copies a gathered write's many
+// Whole mosaic rows of a large mosaic (see FillTuning::stagedMosaicBytes) are assembled in a
+// staging buffer of this size and written from there: the kernel copies a gathered write's many
 // pieces markedly slower than one block (for 4096-pixel tiles, about 3.5 times as long), which
 // costs more than the copy. A small mosaic's rows are written from where the bands lie, which
 // spares its decoding child the staging buffer's fresh pages.
 constexpr std::size_t kStagingBytes = std::size_t{1} << 20;
-constexpr uint64_t kStagedMosaicBytes = uint64_t{4} << 20;
 
 class CanvasWriter {
 public:
-    CanvasWriter(const TileLayout& layout, BmpFile& canvas)
+    CanvasWriter(const TileLayout& layout, BmpFile& canvas, uint64_t stagedMosaicBytes)
         : canvas_(canvas),
           stride_(BmpStride(layout.canvasWidth)),
           pixelBytes_(3 * static_cast<std::size_t>(layout.canvasWidth)),
           stagingRows_(std::clamp<std::size_t>(kStagingBytes / stride_, 1, layout.canvasHeight)),
           meter_(CurrentFillMeter()) {
-        if (BmpImageSize(layout.canvasWidth, layout.canvasHeight) >= kStagedMosaicBytes) {
+        if (BmpImageSize(layout.canvasWidth, layout.canvasHeight) >= stagedMosaicBytes) {
             staging_ = PixelBuffer::Allocate(std::max<std::size_t>(kStagingBytes, stride_));
             // Rows are copied in whole; only each row's padding must be set, and it stays 0.
             if (staging_ && stride_ > pixelBytes_)
@@ -223,7 +222,7 @@ namespace canvas_detail {
 
 FillOutcome FillCanvasTuned(const std::vector<UniqueFd>& tiles, const TileLayout& layout,
                             BmpFile& canvas, const FillTuning& tuning) {
-    CanvasWriter writer(layout, canvas);
+    CanvasWriter writer(layout, canvas, tuning.stagedMosaicBytes);
     const int32_t rows = layout.tileCount / 2;
     for (int32_t tile = 0; tile < rows; ++tile) {
         const TilePlacement left = PlaceTile(layout, tile);

@@ -47,8 +47,9 @@ FillOutcome FillAndSave(const std::vector<std::string>& paths, const std::string
     return outcome;
 }
 
-// Pairs side by side on two threads, or small ones on one: the same mosaic, whether the bands of
-// a pair cover the same rows or not, and the same failure for a tile that cannot be decoded.
+// Pairs side by side on two threads, or small ones on one, rows staged or not: the same mosaic,
+// whether the bands of a pair cover the same rows or not, and the same failure for a tile that
+// cannot be decoded.
 TEST(CanvasFill, PairsOnOneThreadOrTwoGiveTheSameMosaic) {
     TempDir tmp;
     struct Tile {
@@ -73,10 +74,13 @@ TEST(CanvasFill, PairsOnOneThreadOrTwoGiveTheSameMosaic) {
             layout[i].options));
     }
     const std::string expected = testing::ExpectedBmpFile(decoded);
-    for (const uint64_t small : {uint64_t{0}, FillTuning{}.smallTileBytes}) {
-        SCOPED_TRACE(small);
-        const std::string target = tmp / ("out-" + std::to_string(small) + ".bmp");
-        ASSERT_EQ(FillAndSave(paths, target, {small}), FillOutcome::filled);
+    // Rows written where the bands lie, or through a staging buffer (any mosaic from 0 bytes on).
+    const FillTuning defaults;
+    for (const FillTuning tuning : {FillTuning{0, defaults.stagedMosaicBytes}, defaults, FillTuning{0, 0},
+                                    FillTuning{defaults.smallTileBytes, 0}}) {
+        SCOPED_TRACE(::testing::Message() << tuning.smallTileBytes << ", " << tuning.stagedMosaicBytes);
+        const std::string target = tmp / "out.bmp";
+        ASSERT_EQ(FillAndSave(paths, target, tuning), FillOutcome::filled);
         EXPECT_TRUE(testing::SameFileBytes(testing::ReadBytes(target), expected));
     }
 

@@ -207,6 +207,9 @@ void HandOut(const ServerRequest& request, std::vector<UniqueFd>& passed,
     passed.reserve(kMaxPassedFds);
     std::size_t keepReady = kReadyChildren;
     bool prepared = false;  // only once there is a group to decode: a run may have none
+    // Children are kept ready only from the second group on: a run of one group would only pay
+    // for them.
+    std::size_t groups = 0;
     for (;;) {
         ReapEnded(released);
         // A ready child that ended unasked (it could not confine itself) is not replaced ahead
@@ -217,7 +220,7 @@ void HandOut(const ServerRequest& request, std::vector<UniqueFd>& passed,
             return waitpid(child.pid, &status, WNOHANG) != 0;
         });
         if (ready.size() < before) keepReady = 0;
-        while (prepared && ready.size() < keepReady) {
+        while (groups >= 2 && ready.size() < keepReady) {
             std::optional<ReadyChild> child = ForkChild();
             if (!child) break;
             ready.push_back(std::move(*child));
@@ -241,6 +244,7 @@ void HandOut(const ServerRequest& request, std::vector<UniqueFd>& passed,
             prepared = true;
         }
         HandOut(request, passed, ready, handedOut, released);
+        ++groups;
     }
     // The run has ended (or is ending, its children ended): so do the children, and all are
     // reaped (their process ids are nobody's to signal any more).

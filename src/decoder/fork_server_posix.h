@@ -2,11 +2,12 @@
 // walked or anything decoded, which forks every group's decoding child on request. A fork copies
 // the page tables of the process that forks and write-protects its pages until they are written
 // again, and the new process then pays a fault for every page it touches: forked from the run,
-// with its threads and its heap, a child cost far more than a small group's decoding. From the
-// first request on (a run with nothing to decode costs only the server's fork), the server keeps
-// children ready ahead of requests, each a fresh process that has read nothing yet and is
-// confined before any descriptor reaches it; a request hands one of them a group's tiles and the
-// socket the run made for it, and the server tells the run over that socket which child it got.
+// with its threads and its heap, a child cost far more than a small group's decoding. The
+// server prepares itself at the first request (a run with nothing to decode costs only the
+// server's fork) and from the second on keeps children ready ahead of requests, each a fresh
+// process that has read nothing yet and is confined before any descriptor reaches it; a request
+// hands one of them (or a child forked for it) a group's tiles and the socket the run made for
+// it, and the server tells the run over that socket which child it got.
 //
 // The server holds nothing of the run but its socket to it, and is not confined itself: it never
 // reads a tile (it only warms up on a tiny picture of its own, see decoder_service_posix.h). It

@@ -5,6 +5,7 @@
 
 #include "app/batch_driver.h"
 #include "app/console.h"
+#include "decoder/decoder_child.h"
 #include "os/interrupt.h"
 
 namespace tessaro {
@@ -47,6 +48,8 @@ int RunCommandLine(const std::vector<std::string>& args) {
         return 0;
     }
     const bool deleteSources = args.size() >= 3 && args[2] == "1";
+    // Before anything else is under way, so that the helper that forks the decoders is small.
+    DecoderChild::AtProcessStart();
     CatchInterrupts();
     const BatchOutcome outcome = SpliceTree(args[1], deleteSources, ErrorIsTerminal());
     ResignalIfInterrupted();

@@ -85,6 +85,15 @@ bool WriteBmpPixels(BmpFile& file, uint64_t offset, const void* data, std::size_
                                     static_cast<const uint8_t*>(data), size);
 }
 
+bool WriteBmpPixels(BmpFile& file, uint64_t offset, std::span<const BmpPiece> pieces) {
+    if (file.saved || !file.fd || pieces.size() > kMaxBmpPieces) return false;
+    const uint64_t imageSize = BmpImageSize(file.width, file.height);
+    uint64_t size = 0;
+    for (const BmpPiece& piece : pieces) size += piece.size;
+    if (offset > imageSize || size > imageSize - offset) return false;
+    return bmp_internal::WriteAllAt(file.fd.get(), kBmpHeaderSize + offset, pieces);
+}
+
 bool SaveBmp24(BmpFile& file, bool durable) { return bmp_internal::SaveBmp24With(file, durable, {}); }
 
 }  // namespace tessaro

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "os/file_id.h"
@@ -62,6 +63,17 @@ std::optional<BmpFile> CreateBmp24At(int dirFd, const std::string& name, int32_t
 // Writes size bytes at byte offset `offset` of the pixel block (0 = first byte after the
 // headers). Handles short writes and EINTR; false on any failure.
 bool WriteBmpPixels(BmpFile& file, uint64_t offset, const void* data, std::size_t size);
+
+// Bytes that lie in one place, to be written with others gathered from elsewhere.
+struct BmpPiece {
+    const void* data = nullptr;
+    std::size_t size = 0;
+};
+
+// The same for bytes gathered from several places (at most kMaxBmpPieces pieces), written one
+// after the other from `offset` on, in as few writes as the system allows.
+inline constexpr std::size_t kMaxBmpPieces = 256;
+bool WriteBmpPixels(BmpFile& file, uint64_t offset, std::span<const BmpPiece> pieces);
 
 // Writes the headers and replaces targetPath with the file atomically (an earlier file there
 // stays whole until the switch). With `durable`, the file and then its directory are flushed to

@@ -15,9 +15,11 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <utility>
 
@@ -153,6 +155,30 @@ bool WriteAllAt(int fd, uint64_t offset, const uint8_t* data, std::size_t size) 
         data += written;
         offset += static_cast<uint64_t>(written);
         size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+bool WriteAllAt(int fd, uint64_t offset, std::span<const BmpPiece> pieces) {
+    if (pieces.size() > kMaxBmpPieces) return false;
+    std::array<iovec, kMaxBmpPieces> gathered;
+    std::size_t count = 0;
+    for (const BmpPiece& piece : pieces)
+        if (piece.size > 0) gathered[count++] = {const_cast<void*>(piece.data), piece.size};
+    for (std::span<iovec> rest(gathered.data(), count); !rest.empty();) {
+        const ssize_t written =
+            pwritev(fd, rest.data(), static_cast<int>(rest.size()), static_cast<off_t>(offset));
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;  // no progress: treat as a failed write, never spin
+        offset += static_cast<uint64_t>(written);
+        // Drops what was written: whole pieces, then the front of the next one.
+        for (std::size_t done = static_cast<std::size_t>(written); done > 0 && !rest.empty();) {
+            const std::size_t take = std::min(done, rest.front().iov_len);
+            rest.front().iov_base = static_cast<uint8_t*>(rest.front().iov_base) + take;
+            rest.front().iov_len -= take;
+            done -= take;
+            if (rest.front().iov_len == 0) rest = rest.subspan(1);
+        }
     }
     return true;
 }

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "bmp/bmp_file.h"
@@ -32,6 +33,9 @@ uint64_t BmpFileLength(const BmpFile& file);
 
 // Writes size bytes at byte offset `offset` of the file fd, whatever the system's short writes.
 bool WriteAllAt(int fd, uint64_t offset, const uint8_t* data, std::size_t size);
+
+// The same for pieces (at most kMaxBmpPieces) written one after the other.
+bool WriteAllAt(int fd, uint64_t offset, std::span<const BmpPiece> pieces);
 
 // Removes the file's temporary name, if it has one, and closes it.
 void DiscardTemp(BmpFile& file);

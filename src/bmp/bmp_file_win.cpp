@@ -128,6 +128,15 @@ bool WriteAllAt(int fd, uint64_t offset, const uint8_t* data, std::size_t size) 
     return true;
 }
 
+// One write per piece: Windows has no gathered write to an arbitrary file.
+bool WriteAllAt(int fd, uint64_t offset, std::span<const BmpPiece> pieces) {
+    for (const BmpPiece& piece : pieces) {
+        if (!WriteAllAt(fd, offset, static_cast<const uint8_t*>(piece.data), piece.size)) return false;
+        offset += piece.size;
+    }
+    return true;
+}
+
 void DiscardTemp(BmpFile& file) {
     if (!file.tempPath.empty() && file.fd) MarkForDeletion(HandleOf(file.fd.get()));
     file.tempPath.clear();

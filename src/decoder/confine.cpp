@@ -26,7 +26,7 @@ namespace {
 // What decoding needs: reading the tiles and writing the mosaic through descriptors it was
 // given, talking to its parent over the socket it was given, memory, threads, time, and ending.
 constexpr const char* kAllowed[] = {
-    "read", "readv", "pread64", "write", "writev", "pwrite64", "lseek", "close", "fstat",
+    "read", "readv", "pread64", "write", "writev", "pwrite64", "pwritev", "lseek", "close", "fstat",
     "newfstatat", "statx", "fcntl", "recvmsg", "sendmsg", "recvfrom", "sendto",
     "brk", "mmap", "munmap", "mremap", "mprotect", "madvise",
     "futex", "set_robust_list", "rseq", "set_tid_address",

@@ -5,12 +5,12 @@
 // The parent opens the tiles and the mosaic's file; the child (forked, not executed) keeps only
 // those descriptors and its end of a socket to the parent, confines itself (see confine.h) before
 // it reads a byte, and then serves two requests: measure tile i, and fill the mosaic's file. It
-// prints nothing; the parent reports every outcome.
+// prints nothing; the parent reports every outcome. Every group gets a child of its own, which
+// serves no other group.
 #pragma once
 
 #include <sys/types.h>
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -18,6 +18,7 @@
 
 #include "bmp/bmp_file.h"
 #include "decoder/confine.h"
+#include "decoder/decoder_service.h"
 #include "mosaic/canvas_fill.h"
 #include "mosaic/tile_layout.h"
 #include "os/unique_fd.h"
@@ -26,6 +27,12 @@ namespace tessaro {
 
 class DecoderChild {
 public:
+    // Call once at program start, while the process has one thread and little memory: prepares
+    // what every Start needs. On Linux it starts a small process that forks each group's child
+    // (see decoder/fork_server_posix.h), so that no fork copies the run's address space. Optional:
+    // without it, Start forks from the calling process. Does nothing on Windows.
+    static void AtProcessStart();
+
     // Starts the child for a group's open tiles (in group order). Empty when it cannot be started.
     static std::optional<DecoderChild> Start(const std::vector<UniqueFd>& tiles,
                                              const DecoderLimits& limits);
@@ -40,26 +47,28 @@ public:
     DecoderChild(DecoderChild&& other) noexcept;
     DecoderChild& operator=(DecoderChild&&) = delete;
     DecoderChild(const DecoderChild&) = delete;
-    ~DecoderChild();  // ends the child if it still runs, and reaps it
-
-    // How far the child's fill has got, in a page shared with it.
-    struct FillShare {
-        std::atomic<uint64_t> mosaicBytes{0};
-        std::atomic<uint64_t> written{0};
-    };
+    ~DecoderChild();  // ends the child if it still runs (and reaps it, or has it reaped)
 
 private:
-    DecoderChild(pid_t pid, UniqueFd channel, uint64_t timeoutSeconds, FillShare* share)
-        : pid_(pid), channel_(std::move(channel)), timeoutSeconds_(timeoutSeconds), share_(share) {}
-    // Sends a request and waits for the reply; while waiting, passes the child's fill progress
-    // on to the calling thread's fill meter, if it has one.
-    bool Ask(const void* request, std::size_t size, int passFd, void* reply, std::size_t replySize);
-    void ReportFill();
+    DecoderChild(pid_t pid, UniqueFd channel, std::size_t tileCount, uint64_t timeoutSeconds,
+                 bool reap)
+        : pid_(pid), channel_(std::move(channel)), tileCount_(tileCount),
+          timeoutSeconds_(timeoutSeconds), reap_(reap) {}
+    // Waits for the child's next reply of kind `want` into *reply, an interrupt (decoding is
+    // abandoned, which is always safe), or the end of the child's time. Sizes it sends unasked
+    // are kept on the way, and progress replies passed on to the calling thread's fill meter, if
+    // it has one. False (and the child ended) when no such reply came.
+    bool Receive(DecoderReplyKind want, DecoderReply* reply);
+    // Sends a request (with the descriptor passFd, if >= 0) and receives its answer.
+    bool Ask(const DecoderRequest& request, int passFd, DecoderReply* reply);
+    void Kill();
 
     pid_t pid_ = -1;
     UniqueFd channel_;
+    std::size_t tileCount_ = 0;
+    std::vector<std::optional<TileSize>> measured_;  // the sizes the child sent unasked, in order
     uint64_t timeoutSeconds_ = 0;
-    FillShare* share_ = nullptr;
+    bool reap_ = false;  // a child of this process (else the fork server's)
     bool fillBegun_ = false;
     uint64_t fillReported_ = 0;
 #ifdef _WIN32

@@ -335,6 +335,8 @@ bool AskWorker(WorkerState& worker, const WorkerRequest& request, DecoderReply* 
 
 }  // namespace
 
+void DecoderChild::AtProcessStart() {}  // each worker is a process of its own already
+
 std::optional<DecoderChild> DecoderChild::Start(const std::vector<UniqueFd>& tiles,
                                                 const DecoderLimits& limits) {
     if (tiles.size() > kMaxWorkerTiles) return std::nullopt;

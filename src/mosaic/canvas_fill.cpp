@@ -3,9 +3,12 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
+#include <span>
 
 #include "mosaic/band_handoff.h"
+#include "mosaic/canvas_fill_internal.h"
 #include "progress/fill_meter.h"
 #include "tiff/pixel_buffer.h"
 
@@ -13,22 +16,28 @@ namespace tessaro {
 
 namespace {
 
-// Whole mosaic rows are assembled here before they are written, up to this many bytes at once.
-constexpr std::size_t kStagingBytes = std::size_t{1024} << 10;
+// Whole mosaic rows of a large mosaic (see FillTuning::stagedMosaicBytes) are assembled in a
+// staging buffer of this size and written from there: the kernel copies a gathered write's many
+// pieces markedly slower than one block (for 4096-pixel tiles, about 3.5 times as long), which
+// costs more than the copy. A small mosaic's rows are written from where the bands lie, which
+// spares its decoding child the staging buffer's fresh pages.
+constexpr std::size_t kStagingBytes = std::size_t{1} << 20;
 
 class CanvasWriter {
 public:
-    CanvasWriter(const TileLayout& layout, BmpFile& canvas)
+    CanvasWriter(const TileLayout& layout, BmpFile& canvas, uint64_t stagedMosaicBytes)
         : canvas_(canvas),
           stride_(BmpStride(layout.canvasWidth)),
           pixelBytes_(3 * static_cast<std::size_t>(layout.canvasWidth)),
           stagingRows_(std::clamp<std::size_t>(kStagingBytes / stride_, 1, layout.canvasHeight)),
-          staging_(PixelBuffer::Allocate(stagingRows_ * stride_)),
           meter_(CurrentFillMeter()) {
-        // Rows are copied in whole; only each row's padding must be set, and it stays 0.
-        if (staging_ && stride_ > pixelBytes_)
-            for (std::size_t row = 0; row < stagingRows_; ++row)
-                std::memset(staging_.data() + row * stride_ + pixelBytes_, 0, stride_ - pixelBytes_);
+        if (BmpImageSize(layout.canvasWidth, layout.canvasHeight) >= stagedMosaicBytes) {
+            staging_ = PixelBuffer::Allocate(std::max<std::size_t>(kStagingBytes, stride_));
+            // Rows are copied in whole; only each row's padding must be set, and it stays 0.
+            if (staging_ && stride_ > pixelBytes_)
+                for (std::size_t row = 0; row < stagingRows_; ++row)
+                    std::memset(staging_.data() + row * stride_ + pixelBytes_, 0, stride_ - pixelBytes_);
+        }
         if (meter_) meter_->Begin(pixelBytes_ * static_cast<uint64_t>(layout.canvasHeight));
     }
 
@@ -43,10 +52,14 @@ public:
         return true;
     }
 
-    // The same rows of a left and a right tile: whole mosaic rows, written in large pieces.
-    bool WriteBandPair(const TilePlacement& left, const TileBand& leftBand,
-                       const TilePlacement& right, const TileBand& rightBand) {
-        if (!staging_) return WriteBand(left, leftBand) && WriteBand(right, rightBand);
+    // The same rows of a left and a right tile: whole mosaic rows, many rows a write.
+    bool WriteBandPair(const TilePlacement& left, const TileBand& leftBand, const TileBand& rightBand) {
+        return staging_ ? WriteStaged(left, leftBand, rightBand) : WriteGathered(left, leftBand, rightBand);
+    }
+
+private:
+    // Each row copied from its two halves into the staging buffer, which is written in one piece.
+    bool WriteStaged(const TilePlacement& left, const TileBand& leftBand, const TileBand& rightBand) {
         const std::size_t leftBytes = 3 * static_cast<std::size_t>(left.width);
         const std::size_t rightBytes = pixelBytes_ - leftBytes;
         for (int32_t first = 0; first < leftBand.rowCount;) {
@@ -67,7 +80,30 @@ public:
         return true;
     }
 
-private:
+    // Each row written from its two halves (and its padding) where they lie, in one gathered write.
+    bool WriteGathered(const TilePlacement& left, const TileBand& leftBand, const TileBand& rightBand) {
+        static constexpr uint8_t kPadding[3] = {};
+        const std::size_t leftBytes = 3 * static_cast<std::size_t>(left.width);
+        const std::size_t rightBytes = pixelBytes_ - leftBytes;
+        const std::size_t padding = static_cast<std::size_t>(stride_) - pixelBytes_;
+        const int32_t rowsAWrite = static_cast<int32_t>(kMaxBmpPieces / 3);
+        std::array<BmpPiece, kMaxBmpPieces> pieces;
+        for (int32_t first = 0; first < leftBand.rowCount; first += rowsAWrite) {
+            const int32_t rows = std::min(rowsAWrite, leftBand.rowCount - first);
+            std::size_t count = 0;
+            for (int32_t i = first; i < first + rows; ++i) {
+                pieces[count++] = {leftBand.data + static_cast<std::size_t>(i) * leftBytes, leftBytes};
+                pieces[count++] = {rightBand.data + static_cast<std::size_t>(i) * rightBytes, rightBytes};
+                if (padding > 0) pieces[count++] = {kPadding, padding};
+            }
+            if (!WriteBmpPixels(canvas_, RowOffset(left, leftBand.firstRow + first),
+                                std::span<const BmpPiece>(pieces.data(), count)))
+                return false;
+            if (meter_) meter_->Add(pixelBytes_ * static_cast<uint64_t>(rows));
+        }
+        return true;
+    }
+
     uint64_t RowOffset(const TilePlacement& place, int32_t tileRow) const {
         return (static_cast<uint64_t>(place.firstRow) + static_cast<uint64_t>(tileRow)) * stride_;
     }
@@ -76,7 +112,7 @@ private:
     const uint64_t stride_;
     const std::size_t pixelBytes_;
     const std::size_t stagingRows_;
-    PixelBuffer staging_;
+    PixelBuffer staging_;  // empty for a small mosaic
     FillMeter* const meter_;
 };
 
@@ -101,6 +137,32 @@ struct PairOutcome {
 // One tile on its own: decoded here, written row by row.
 PairOutcome FillTile(CanvasWriter& writer, int tile, const TilePlacement& place) {
     switch (ReadTileBands(tile, place.size(), [&](const TileBand& band) { return writer.WriteBand(place, band); })) {
+        case ReadOutcome::ok: return {};
+        case ReadOutcome::sinkStopped: return {false, true};
+        case ReadOutcome::failed: return {true, false};
+    }
+    return {true, false};
+}
+
+// A small left tile decoded whole into memory, then the right tile beside it band by band, each
+// band written as whole mosaic rows with the left tile's rows beside it.
+PairOutcome FillSmallPair(CanvasWriter& writer, int leftTile, const TilePlacement& left,
+                          int rightTile, const TilePlacement& right) {
+    const std::size_t leftRowBytes = 3 * static_cast<std::size_t>(left.width);
+    PixelBuffer whole = PixelBuffer::Allocate(leftRowBytes * static_cast<std::size_t>(left.size().height));
+    if (!whole) return {true, false};
+    const ReadOutcome leftRead = ReadTileBands(leftTile, left.size(), [&](const TileBand& band) {
+        std::memcpy(whole.data() + static_cast<std::size_t>(band.firstRow) * leftRowBytes, band.data,
+                    static_cast<std::size_t>(band.rowCount) * leftRowBytes);
+        return true;
+    });
+    if (leftRead != ReadOutcome::ok) return {true, false};
+    const ReadOutcome rightRead = ReadTileBands(rightTile, right.size(), [&](const TileBand& band) {
+        const TileBand leftBand{band.firstRow, band.rowCount,
+                                whole.data() + static_cast<std::size_t>(band.firstRow) * leftRowBytes};
+        return writer.WriteBandPair(left, leftBand, band);
+    });
+    switch (rightRead) {
         case ReadOutcome::ok: return {};
         case ReadOutcome::sinkStopped: return {false, true};
         case ReadOutcome::failed: return {true, false};
@@ -133,7 +195,7 @@ PairOutcome FillTilePair(CanvasWriter& writer, int leftTile, const TilePlacement
         if (outcome.readFailed) return false;
         bool written;
         if (rightBand && rightBand->firstRow == leftBand.firstRow && rightBand->rowCount == leftBand.rowCount)
-            written = writer.WriteBandPair(left, leftBand, right, *rightBand);
+            written = writer.WriteBandPair(left, leftBand, *rightBand);
         else
             written = writer.WriteBand(left, leftBand) && (!rightBand || writer.WriteBand(right, *rightBand));
         if (rightBand) handoff.Done();
@@ -156,16 +218,29 @@ PairOutcome FillTilePair(CanvasWriter& writer, int leftTile, const TilePlacement
 
 }  // namespace
 
-FillOutcome FillCanvas(const std::vector<UniqueFd>& tiles, const TileLayout& layout, BmpFile& canvas) {
-    CanvasWriter writer(layout, canvas);
+namespace canvas_detail {
+
+FillOutcome FillCanvasTuned(const std::vector<UniqueFd>& tiles, const TileLayout& layout,
+                            BmpFile& canvas, const FillTuning& tuning) {
+    CanvasWriter writer(layout, canvas, tuning.stagedMosaicBytes);
     const int32_t rows = layout.tileCount / 2;
     for (int32_t tile = 0; tile < rows; ++tile) {
-        const PairOutcome outcome = FillTilePair(writer, tiles[tile].get(), PlaceTile(layout, tile),
-                                                 tiles[tile + rows].get(), PlaceTile(layout, tile + rows));
+        const TilePlacement left = PlaceTile(layout, tile);
+        const TilePlacement right = PlaceTile(layout, tile + rows);
+        const bool small = 3 * static_cast<uint64_t>(left.width) *
+                               static_cast<uint64_t>(left.size().height) <= tuning.smallTileBytes;
+        const PairOutcome outcome =
+            (small ? FillSmallPair : FillTilePair)(writer, tiles[tile].get(), left, tiles[tile + rows].get(), right);
         if (outcome.readFailed) return FillOutcome::readFailed;
         if (outcome.writeFailed) return FillOutcome::writeFailed;
     }
     return FillOutcome::filled;
+}
+
+}  // namespace canvas_detail
+
+FillOutcome FillCanvas(const std::vector<UniqueFd>& tiles, const TileLayout& layout, BmpFile& canvas) {
+    return canvas_detail::FillCanvasTuned(tiles, layout, canvas, canvas_detail::FillTuning{});
 }
 
 }  // namespace tessaro

@@ -28,9 +28,11 @@ struct PixelBufferFree {
 class PixelBuffer {
 public:
     PixelBuffer() = default;
-    // Empty (data() == nullptr) when the allocation fails. Large buffers are mapped with their
-    // pages in place: a decoding child allocates every buffer afresh, and taking a fault per
-    // page on first touch costs more than the decoding of small tiles.
+    // Empty (data() == nullptr) when the allocation fails. Large buffers (a large tile's bands)
+    // are mapped with their pages in place: a fault per page on first touch would cost more than
+    // putting them in up front. Smaller ones come from the heap, which in a decoding child keeps
+    // freed buffers for the next tile (see TuneAllocatorForDecoding), so a small tile's buffers
+    // are mostly pages the child already has.
     static PixelBuffer Allocate(std::size_t size) {
         PixelBuffer buffer;
         if (size == 0) return buffer;
@@ -69,7 +71,7 @@ public:
     }
 
 private:
-    static constexpr std::size_t kMappedBytes = std::size_t{64} << 10;
+    static constexpr std::size_t kMappedBytes = std::size_t{1} << 20;
     std::unique_ptr<uint8_t[], PixelBufferFree> bytes_;
     std::size_t size_ = 0;
 };

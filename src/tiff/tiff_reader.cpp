@@ -132,12 +132,27 @@ std::optional<TileSize> TIFFWH(int fd) {
     return tiff_detail::MeasureOpenFile(file);
 }
 
+namespace {
+
+// Bands of about an eighth of the tile, from 64 KiB up to the default: a small tile's bands then
+// take a few pages of memory, a large one's stay few.
+tiff_detail::BandTuning TuningFor(TileSize size) {
+    tiff_detail::BandTuning tuning;
+    const uint64_t bytes = 3 * static_cast<uint64_t>(std::max(size.width, 0)) *
+                           static_cast<uint64_t>(std::max(size.height, 0));
+    tuning.bandBytes = static_cast<std::size_t>(
+        std::clamp<uint64_t>(bytes / 8, std::size_t{64} << 10, tuning.bandBytes));
+    return tuning;
+}
+
+}  // namespace
+
 ReadOutcome ReadTileBands(const std::string& path, TileSize expected, const BandSink& sink) {
-    return tiff_detail::ReadTileBandsTuned(path, expected, sink, tiff_detail::BandTuning{});
+    return tiff_detail::ReadTileBandsTuned(path, expected, sink, TuningFor(expected));
 }
 
 ReadOutcome ReadTileBands(int fd, TileSize expected, const BandSink& sink) {
-    return tiff_detail::ReadTileBandsTuned(fd, expected, sink, tiff_detail::BandTuning{});
+    return tiff_detail::ReadTileBandsTuned(fd, expected, sink, TuningFor(expected));
 }
 
 std::optional<TilePixels> ReadData(const std::string& path) {

@@ -94,6 +94,24 @@ TEST(BmpFile, CreateWriteSaveRoundTrip) {
     EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"out.bmp"});
 }
 
+TEST(BmpFile, GatheredPiecesGoInOneAfterTheOther) {
+    TempDir dir;
+    auto file = CreateBmp24(dir / "out.bmp", kWidth, kHeight);
+    ASSERT_TRUE(file);
+    const Bytes low = Row(0x10), high = Row(0x80);
+    const uint8_t padding = 0;
+    // Both rows and their padding in one write, the first row in two pieces, an empty one between.
+    const std::vector<BmpPiece> pieces = {{low.data(), 6}, {low.data() + 6, 9}, {high.data(), 0},
+                                          {&padding, 1},   {high.data(), 15}};
+    EXPECT_TRUE(WriteBmpPixels(*file, 0, pieces));
+    // Past the pixel block, or more pieces than allowed: nothing is written.
+    const Bytes spill(17, 0xAB);
+    EXPECT_FALSE(WriteBmpPixels(*file, 16, std::vector<BmpPiece>{{spill.data(), 17}}));
+    EXPECT_FALSE(WriteBmpPixels(*file, 0, std::vector<BmpPiece>(kMaxBmpPieces + 1, {spill.data(), 0})));
+    ASSERT_TRUE(SaveBmp24(*file, false));
+    EXPECT_EQ(ReadBytes(dir / "out.bmp"), ExpectedFiveByTwo());
+}
+
 TEST(BmpFile, TargetWithoutDirectoryIsRelativeToTheWorkingDirectory) {
     TempDir dir;
     const std::string oldCwd = std::filesystem::current_path().string();

@@ -4,6 +4,7 @@
 // complete mosaic ever has the mosaic's name; at most one hidden temporary file, never named like a
 // tile or a mosaic, survives a kill; and a run after the kill finishes the work.
 #include <linux/fs.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <iostream>
 #include <map>
 #include <random>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -250,6 +252,29 @@ TEST(CrashSafety, TilesPutBackAreJoinedAgain) {
     EXPECT_EQ(RunTessaro({dir, "1"}).out, ProgressLine(dir) + kSuccessLine);
     EXPECT_TRUE(SameFileBytes(ReadBytes(dir + "/pair.bmp"), ExpectedBmpFile({newLeft, sameRight})));
     EXPECT_EQ(ListNames(dir), (Names{"pair.bmp"}));
+}
+
+// A run killed while a group is being decoded takes its fork server and decoding child with it at
+// once: the decoder, made to pause after each band, would go on writing for seconds.
+TEST(CrashSafety, ARunKilledWhileDecodingLeavesNoProcessBehind) {
+    TempDir tmp;
+    const std::string dir = tmp / "six";
+    fs::create_directories(dir);
+    for (int i = 1; i <= 6; ++i) WriteTile(dir + "/" + std::to_string(i) + ".tif", PatternTile(512, 512, i));
+    RunOptions options;
+    options.terminal = Terminal::forStderr;  // the decoder reports (and pauses) only for a meter
+    options.env.push_back("TESSARO_TEST_DECODER=slow");
+    options.killAfterMicroseconds = 1500000;
+    const RunResult run = RunTessaro({dir}, options);
+    ASSERT_TRUE(run.killed);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(RunsWrapped() ? 20 : 2);
+    bool gone = false;
+    while (!gone && std::chrono::steady_clock::now() < deadline) {
+        gone = kill(-run.processGroup, 0) != 0 && errno == ESRCH;
+        if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_TRUE(gone) << "a process of the killed run is still there";
+    EXPECT_EQ(ListNames(dir).size(), 6u);  // the tiles, and no mosaic
 }
 
 }  // namespace

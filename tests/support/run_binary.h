@@ -42,6 +42,7 @@ struct RunResult {
     bool timedOut = false;
     bool killed = false;   // killAfterMicroseconds came while it was still running
     double seconds = 0;    // wall time from the start until its output closed
+    int processGroup = 0;  // Linux: its own process group, which every process it forks is in
     std::string out;       // everything written to standard output
     std::string err;       // everything written to standard error
 };

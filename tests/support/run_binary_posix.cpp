@@ -43,6 +43,7 @@ constexpr int kWrappedTimeoutFactor = 20;
 
 [[noreturn]] void ExecChild(const std::vector<std::string>& args, const RunOptions& options,
                             int outFd, int errFd) {
+    setpgid(0, 0);
     dup2(outFd, 1);
     dup2(errFd, 2);
     int devNull = open("/dev/null", O_RDONLY);
@@ -122,10 +123,12 @@ RunResult RunTessaro(const std::vector<std::string>& args, const RunOptions& opt
     if (pid == 0)
         ExecChild(args, options, options.terminal == Terminal::forBoth ? errPipe[1] : outPipe[1],
                   errPipe[1]);
+    setpgid(pid, pid);  // (also done by the child; whichever comes first)
     close(outPipe[1]);
     close(errPipe[1]);
 
     RunResult result;
+    result.processGroup = pid;
     const auto start = std::chrono::steady_clock::now();
     const int timeoutSeconds =
         options.timeoutSeconds * (RunsWrapped() ? kWrappedTimeoutFactor : 1);

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <span>
 
 #include "decoder/decoder_service_posix.h"
@@ -50,10 +49,7 @@ pid_t ForkHere(const std::vector<UniqueFd>& tiles, const DecoderLimits& limits, 
     PrepareDecoderFilter();
     const pid_t pid = fork();
     if (pid == 0) {
-        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(signal, SIG_DFL);
-        sigset_t none;
-        sigemptyset(&none);
-        pthread_sigmask(SIG_SETMASK, &none, nullptr);
+        ResetSignalsInChild();
         int channel = childEnd.release();
         static_cast<void>(parentEnd);  // closed below with everything else
         std::vector<UniqueFd> kept = KeepOnly(tiles, &channel);
@@ -136,10 +132,13 @@ bool DecoderChild::Receive(DecoderReplyKind want, DecoderReply* reply) {
         if (ready <= 0 || !(wait[0].revents & (POLLIN | POLLHUP)) ||
             !ReceiveMessage(channel_.get(), reply, sizeof *reply))
             break;
-        if (reply->kind == want) return true;
-        if (reply->kind == DecoderReplyKind::measured && reply->index == measured_.size() &&
-            reply->index < tileCount_) {
+        if (reply->kind == DecoderReplyKind::measured) {
+            // Sizes come in group order, each recorded whenever it arrives.
+            if (reply->index != measured_.size() || reply->index >= tileCount_) break;
             measured_.push_back(reply->ok ? std::optional<TileSize>(reply->size) : std::nullopt);
+            if (want == DecoderReplyKind::measured) return true;
+        } else if (reply->kind == want) {
+            return true;
         } else if (reply->kind == DecoderReplyKind::progress) {
             RelayFill(reply->mosaicBytes, reply->written, CurrentFillMeter(), &fillBegun_,
                       &fillReported_);
@@ -168,14 +167,8 @@ std::optional<TileSize> DecoderChild::Measure(std::size_t index) {
         return measured_.size() == tileCount_ || (!measured_.empty() && !measured_.back());
     };
     DecoderReply reply{};
-    while (!sizesEnded() && measured_.size() <= index) {
-        if (!Receive(DecoderReplyKind::measured, &reply) || reply.index != measured_.size() ||
-            reply.index >= tileCount_) {
-            Kill();
-            return std::nullopt;
-        }
-        measured_.push_back(reply.ok ? std::optional<TileSize>(reply.size) : std::nullopt);
-    }
+    while (!sizesEnded() && measured_.size() <= index)
+        if (!Receive(DecoderReplyKind::measured, &reply)) return std::nullopt;
     if (index < measured_.size()) return measured_[index];
     // Past the first tile it could not measure: asked for by name.
     DecoderRequest request{};

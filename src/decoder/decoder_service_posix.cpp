@@ -1,10 +1,12 @@
 #include "decoder/decoder_service_posix.h"
 
 #include <malloc.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -94,6 +96,13 @@ std::string WarmUpTile() {
 }
 
 }  // namespace
+
+void ResetSignalsInChild() {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(signal, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+}
 
 void TuneAllocatorForDecoding() {
     mallopt(M_ARENA_MAX, 1);

@@ -23,6 +23,10 @@ void TuneAllocatorForDecoding();
 // process that forks the children, rather than in every one of them.
 void WarmUpDecoding();
 
+// In a freshly forked child: the signals the run catches or ignores get their default actions,
+// and none is blocked, so the child ends as any process would.
+void ResetSignalsInChild();
+
 // Measures the tiles and serves the run's requests on `channel` until the run hangs up, then
 // ends the process. `tiles` are the group's tiles in group order (empty where one did not open).
 // The caller has confined the process.

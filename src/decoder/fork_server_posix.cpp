@@ -105,10 +105,7 @@ bool SameLimits(const DecoderLimits& a, const DecoderLimits& b) {
 // the server's /dev/null), confines itself, waits for its group's tiles and its socket to the
 // run, and serves the run.
 [[noreturn]] void BecomeChild(int socket, pid_t server) {
-    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(signal, SIG_DFL);
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
+    ResetSignalsInChild();
     if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != server) _exit(3);
     if (socket != 3 && dup2(socket, 3) != 3) _exit(3);
     close_range(4, ~0u, 0);

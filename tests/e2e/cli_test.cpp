@@ -16,6 +16,7 @@
 #include "run_binary.h"
 #include "temp_dir.h"
 #include "tiff_fixture.h"
+#include "tree_check.h"
 
 namespace tessaro {
 namespace {
@@ -26,17 +27,8 @@ using testing::RunResult;
 using testing::Terminal;
 using testing::RunTessaro;
 using testing::TempDir;
-
-const std::string kCredit = " - version " TESSARO_VERSION ": joins TIFF tiles into 24-bit BMP mosaics.\n";
-const std::string kUsage = "tessaro.exe /?   获取帮助\n" + kCredit;
-const std::string kHelp =
-    "tessaro.exe   A   B\n"
-    "参数A:目录绝对路径   参数B:是否删除原tif文件\n"
-    "示例: tessaro.exe D:\\tifFiles\n"
-    "      递归搜索tifFiles下的所有子目录，并一一进行拼接.\n"
-    "示例: tessaro.exe D:\\tifFiles 1\n"
-    "      若传入第2个参数,且为1,则在拼接成功之后,会删除原tif文件.\n"
-    "tessaro" + kCredit;
+using testing::kHelp;
+using testing::kUsage;
 
 void Touch(const std::string& path) {
     fs::create_directories(fs::path(path).parent_path());

@@ -3,23 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "run_binary.h"
+#include "tree_check.h"
 #include "windows_test_win.h"
 
 namespace tessaro {
 namespace {
 
 using namespace testing;
-
-const std::string kCredit = " - version " TESSARO_VERSION ": joins TIFF tiles into 24-bit BMP mosaics.\n";
-const std::string kUsage = "tessaro.exe /?   获取帮助\n" + kCredit;
-const std::string kHelp =
-    "tessaro.exe   A   B\n"
-    "参数A:目录绝对路径   参数B:是否删除原tif文件\n"
-    "示例: tessaro.exe D:\\tifFiles\n"
-    "      递归搜索tifFiles下的所有子目录，并一一进行拼接.\n"
-    "示例: tessaro.exe D:\\tifFiles 1\n"
-    "      若传入第2个参数,且为1,则在拼接成功之后,会删除原tif文件.\n"
-    "tessaro" + kCredit;
 
 // Every process the tests start reads narrow text in the test's own code page.
 TEST(WindowsCli, TestsRunInCodePage936) {

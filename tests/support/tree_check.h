@@ -19,6 +19,19 @@ inline const std::string kSaveFailedLine = "拼接失败! 保存拼接的BMP文�
 inline const std::string kReadFailedLine = "拼接失败! 读取tif文件时,内存申请失败!\n";
 inline const std::string kTooLargeLine = "拼接失败! 拼接后的图片过大!\n";
 
+// What a run with no arguments prints, and what "/?" prints.
+inline const std::string kCredit =
+    " - version " TESSARO_VERSION ": joins TIFF tiles into 24-bit BMP mosaics.\n";
+inline const std::string kUsage = "tessaro.exe /?   获取帮助\n" + kCredit;
+inline const std::string kHelp =
+    "tessaro.exe   A   B\n"
+    "参数A:目录绝对路径   参数B:是否删除原tif文件\n"
+    "示例: tessaro.exe D:\\tifFiles\n"
+    "      递归搜索tifFiles下的所有子目录，并一一进行拼接.\n"
+    "示例: tessaro.exe D:\\tifFiles 1\n"
+    "      若传入第2个参数,且为1,则在拼接成功之后,会删除原tif文件.\n"
+    "tessaro" + kCredit;
+
 std::string ProgressLine(const std::string& dir, int index = 1, int total = 1);
 std::string UnreadableLine(const std::string& tilePath);
 std::string CountLine(long long tiles);

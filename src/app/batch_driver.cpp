@@ -11,45 +11,27 @@
 #include <thread>
 
 #include "app/console.h"
+#include "app/messages.h"
 #include "app/status_line.h"
-#include "app/tile_bytes.h"
 #include "os/interrupt.h"
-#include "scan/path_text.h"
+#include "os/path_status.h"
+#include "scan/path_order.h"
 
 namespace tessaro {
 
 namespace {
 
-void PrintProgress(int groupIndex, int groupTotal, const std::string& dir) {
-    PrintWithPath(" ++ " + std::to_string(groupIndex) + "/" + std::to_string(groupTotal) +
-                      " ++   path: ",
-                  dir, "\n");
+int CountGone(const ScannedGroup& group) {
+    int gone = 0;
+    for (std::size_t i = 0; i < group.names.size(); ++i) gone += IsGone(group.TilePath(i)) ? 1 : 0;
+    return gone;
 }
 
-int CountGone(const TileGroup& group) {
-    return static_cast<int>(std::count_if(group.begin(), group.end(), IsGone));
-}
-
-struct GroupJob {
-    TileGroup tiles;
-    std::string dir;
-    DirId dirId;
-    uint64_t tileBytes = 0;  // only counted for the status line
-};
-
-// The groups of a sorted list: each directory's run of tiles.
-std::vector<GroupJob> MakeJobs(TileList& list, ScannedDirs& dirs, bool countBytes) {
-    std::vector<GroupJob> jobs;
-    for (std::string& tile : list) {
-        if (jobs.empty() || ParentDirView(tile) != jobs.back().dir) {
-            std::string dir = GetParentDir(tile);
-            const DirId id = dirs[dir];
-            jobs.push_back({{}, std::move(dir), id});
-        }
-        if (countBytes) jobs.back().tileBytes += FileSizeOf(tile);
-        jobs.back().tiles.push_back(std::move(tile));
-    }
-    return jobs;
+// The file sizes of a group's tiles, for the status line.
+uint64_t TileBytes(const ScannedGroup& group) {
+    uint64_t bytes = 0;
+    for (std::size_t i = 0; i < group.names.size(); ++i) bytes += FileSizeOf(group.TilePath(i));
+    return bytes;
 }
 
 // Where the worker threads wait for one another: the last to arrive lets them all go. (MinGW's
@@ -72,62 +54,54 @@ private:
     std::size_t waiting_;
 };
 
-// One group's lines and outcome, captured while it runs.
-struct GroupResult {
+// One group's lines and outcome, kept until it is its turn to be printed.
+struct GroupLines {
     std::string output;
     bool saved = false;
+    bool abandoned = false;
     int tilesDeleted = 0;
     bool done = false;
 };
 
 }  // namespace
 
-int CountDirGroups(const TileList& list) {
-    int groups = 0;
-    for (std::size_t i = 0; i < list.size(); ++i)
-        if (i == 0 || ParentDirView(list[i]) != ParentDirView(list[i - 1])) ++groups;
-    return groups;
-}
-
 BatchOutcome SpliceTree(const std::string& rootDir, bool deleteSources, bool showProgress,
                         const GroupSplicer& splice) {
-    TileList list;
-    ScannedDirs dirs;
     int rootError = 0;
-    FindTifFiles(rootDir, ".tif", list, &dirs, &rootError);
+    std::vector<ScannedGroup> jobs = ScanTileGroups(rootDir, ".tif", &rootError);
     if (rootError != 0) {
-        PrintError(rootDir, std::strerror(rootError));
+        PrintErrorRaw(ErrorLine(rootDir, std::strerror(rootError)));
         return BatchOutcome::rootUnreadable;
     }
-    SortPaths(list);
-    // Only a terminal pays for the tiles' sizes and the clock.
-    std::vector<GroupJob> jobs = MakeJobs(list, dirs, showProgress);
+    SortGroups(jobs);
     const int total = static_cast<int>(jobs.size());
+    // Only a terminal pays for the tiles' sizes and the clock.
+    std::vector<uint64_t> tileBytes;
     std::optional<StatusLine> progress;
-    if (showProgress)
-        progress.emplace(total, std::accumulate(jobs.begin(), jobs.end(), uint64_t{0},
-                                                [](uint64_t sum, const GroupJob& job) {
-                                                    return sum + job.tileBytes;
-                                                }));
+    if (showProgress) {
+        for (const ScannedGroup& group : jobs) tileBytes.push_back(TileBytes(group));
+        progress.emplace(total, std::accumulate(tileBytes.begin(), tileBytes.end(), uint64_t{0}));
+    }
 
     // Up to one group in flight per usable processor, each decoded in its own child process.
     // Their lines are printed in group order, each group's together, as a lone run prints them:
     // whoever finishes the next group in order prints it, and every finished group after it,
     // before going on, so a run that dies has logged every group finished before the first one
     // still under way.
-    std::vector<GroupResult> results(jobs.size());
+    std::vector<GroupLines> results(jobs.size());
     std::mutex mutex;
     std::size_t nextToPrint = 0;
     RunTally tally;
     auto printFinished = [&] {
         for (; nextToPrint < results.size() && results[nextToPrint].done; ++nextToPrint) {
-            const GroupResult& result = results[nextToPrint];
+            GroupLines& result = results[nextToPrint];
             // After an interrupt, a group left unfinished has nothing to report.
-            if (!result.saved && InterruptSignal() != 0) continue;
+            if (result.abandoned || (!result.saved && InterruptSignal() != 0)) continue;
             ++(result.saved ? tally.saved : tally.failed);
             tally.tilesDeleted += result.tilesDeleted;
             PrintRaw(result.output);
             FlushOutput();
+            std::string().swap(result.output);
         }
     };
     std::atomic<std::size_t> next{0};
@@ -145,16 +119,18 @@ BatchOutcome SpliceTree(const std::string& rootDir, bool deleteSources, bool sho
     auto work = [&] {
         started.ArriveAndWait();
         for (std::size_t i; (i = next++) < jobs.size() && InterruptSignal() == 0;) {
-            GroupResult result;
+            GroupLines result;
+            GroupOutcome outcome;
             {
-                const OutputCapture capture(&result.output);
                 std::optional<GroupProgress> meter;
-                if (progress) meter.emplace(*progress, static_cast<int>(i) + 1, jobs[i].tileBytes);
-                const FillMeterScope meterScope(meter ? &*meter : nullptr);
-                PrintProgress(static_cast<int>(i) + 1, total, jobs[i].dir);
-                result.saved = splice(jobs[i].tiles, jobs[i].dirId, deleteSources);
+                if (progress) meter.emplace(*progress, static_cast<int>(i) + 1, tileBytes[i]);
+                outcome = splice(jobs[i], deleteSources, meter ? &*meter : nullptr);
             }
-            if (progress && result.saved && deleteSources) result.tilesDeleted = CountGone(jobs[i].tiles);
+            result.saved = outcome.saved();
+            result.abandoned = outcome.result == GroupResult::abandoned;
+            result.output = ProgressLine(static_cast<int>(i) + 1, total, jobs[i].dir) +
+                            OutcomeLine(outcome, jobs[i]);
+            if (progress && result.saved && deleteSources) result.tilesDeleted = CountGone(jobs[i]);
             result.done = true;
             const std::lock_guard<std::mutex> lock(mutex);
             results[i] = std::move(result);

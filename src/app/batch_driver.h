@@ -3,20 +3,16 @@
 
 #include <functional>
 #include <string>
-#include <vector>
 
-#include "app/path_order.h"
-#include "mosaic/group_splice.h"
+#include "scan/path_order.h"
+#include "group/group_job.h"
 #include "scan/tile_scan.h"
 
 namespace tessaro {
 
-// Splices one group: its tiles, the identity of their directory as the walk saw it, and the
-// delete switch.
-using GroupSplicer = std::function<bool(const TileGroup&, const DirId&, bool)>;
-
-// The number of groups (directories) in a list sorted with SortPaths (path_order.h).
-int CountDirGroups(const TileList& list);
+// Splices one group as the walk found it, with the delete switch and the meter its fill reports
+// to (null when nothing shows progress).
+using GroupSplicer = std::function<GroupOutcome(const ScannedGroup&, bool, FillMeter*)>;
 
 enum class BatchOutcome {
     allSaved,       // no group failed (also when no tile was found)
@@ -24,7 +20,8 @@ enum class BatchOutcome {
     rootUnreadable  // rootDir could not be opened or listed; its error has been printed
 };
 
-// Runs the whole batch below rootDir: for each group its progress line, then the splicer. Up to
+// Runs the whole batch below rootDir: for each group its progress line, then the splicer, then the
+// group's outcome line. Up to
 // one group per usable processor is under way at once; the lines are printed in group order, a
 // group's together, and flushed after each group, so a run that dies has logged every group it
 // finished. With showProgress (for a terminal on standard error), a status line shows how far

@@ -3,15 +3,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
-#include <utility>
 
-#include "app/console_io.h"
+#include "os/console_io.h"
 
 namespace tessaro {
 
 namespace {
 
-thread_local std::string* t_capture = nullptr;
 // The terminal is shared by the threads of a run: the status line and what is printed below it.
 std::mutex g_terminal;
 bool g_statusShown = false;
@@ -51,21 +49,13 @@ std::size_t TakeColumns(std::string_view utf8, int columns, int& used) {
 
 }  // namespace
 
-OutputCapture::OutputCapture(std::string* into) : previous_(std::exchange(t_capture, into)) {}
-
-OutputCapture::~OutputCapture() { t_capture = previous_; }
-
 void PrintRaw(std::string_view bytes) {
-    if (t_capture != nullptr) {
-        t_capture->append(bytes);
-        return;
-    }
     const std::lock_guard<std::mutex> lock(g_terminal);
     ClearStatusLocked();
     WriteOutput(bytes);
 }
 
-void FlushOutput() { std::fflush(stdout); }
+void FlushOutput() { FlushConsoleOutput(); }
 
 void PrintText(std::string_view utf8) { PrintRaw(ConsoleText(utf8)); }
 
@@ -75,12 +65,10 @@ void PrintWithPath(std::string_view prefix, std::string_view path, std::string_v
     PrintText(suffix);
 }
 
-void PrintError(std::string_view path, std::string_view reason) {
+void PrintErrorRaw(std::string_view bytes) {
     const std::lock_guard<std::mutex> lock(g_terminal);
     ClearStatusLocked();
-    std::string line = "tessaro: ";
-    line.append(path).append(": ").append(reason).append("\n");
-    WriteErrorOutput(line);
+    WriteErrorOutput(bytes);
 }
 
 void PrintErrorText(std::string_view utf8) {
@@ -98,16 +86,6 @@ int ColumnsOf(std::string_view utf8) {
     int used = 0;
     TakeColumns(utf8, static_cast<int>(std::min<std::size_t>(utf8.size() * 2, 1 << 30)), used);
     return used;
-}
-
-std::string WithCrLf(std::string_view text) {
-    std::string lines;
-    lines.reserve(text.size() + static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')));
-    for (char c : text) {
-        if (c == '\n') lines += '\r';
-        lines += c;
-    }
-    return lines;
 }
 
 std::string StatusDrawing(std::string_view text, int textColumns, int previousColumns, bool byEscape) {

@@ -1,22 +1,13 @@
-// Console output. The program's own texts are UTF-8 in the source.
-// On Linux, on a console whose locale uses a GBK-family encoding they are converted before
-// printing (console_posix.h); paths are always printed as the raw bytes the file system gave.
-// On Windows, texts and paths alike are UTF-8 inside and converted when written: to a console
-// as UTF-16 (WriteConsoleW), so they show whatever its code page; to a file or pipe as the ANSI
-// code page's bytes with every line ending "\r\n", as a C runtime in text mode writes them.
+// Console output: the only place the program prints. The program's own texts are UTF-8 in the
+// source and converted for the console as os/console_io.h says.
 #pragma once
 
 #include <string>
 #include <string_view>
 
+#include "os/console_io.h"
+
 namespace tessaro {
-
-// Prepares the console for the run: on Linux reads the locale from the environment and picks the
-// encoding; on Windows lets a console show the status line's escape sequences where it can.
-void InitConsole();
-
-// True when standard error is a terminal (on Windows a console), where a status line belongs.
-bool ErrorIsTerminal();
 
 // Prints program text (converted as above) or raw bytes (on Windows UTF-8 like program text)
 // to standard output.
@@ -26,24 +17,11 @@ void PrintRaw(std::string_view bytes);
 // Hands everything printed so far to the system.
 void FlushOutput();
 
-// While one lives, what the calling thread prints to standard output is appended to `into`
-// instead, to be printed later in its turn (groups joined side by side print in group order).
-class OutputCapture {
-public:
-    explicit OutputCapture(std::string* into);
-    ~OutputCapture();
-    OutputCapture(const OutputCapture&) = delete;
-    OutputCapture& operator=(const OutputCapture&) = delete;
-
-private:
-    std::string* previous_;
-};
-
 // Prints prefix (program text), then path (raw), then suffix (program text).
 void PrintWithPath(std::string_view prefix, std::string_view path, std::string_view suffix);
 
-// Prints "tessaro: PATH: REASON" and a line break to standard error; path raw, reason as given.
-void PrintError(std::string_view path, std::string_view reason);
+// Prints bytes (a line of messages.h) to standard error.
+void PrintErrorRaw(std::string_view bytes);
 
 // Prints program text to standard error.
 void PrintErrorText(std::string_view utf8);
@@ -59,5 +37,13 @@ void ClearStatus();
 // The longest start of utf8 whose characters fill at most `columns` terminal columns, counting
 // CJK and other wide characters (U+1100 and above) as two, every other character as one.
 std::string_view FitColumns(std::string_view utf8, int columns);
+
+// The columns utf8 fills on a terminal, as FitColumns counts them.
+int ColumnsOf(std::string_view utf8);
+
+// What puts `text` (filling textColumns) on the status line in place of a status that filled
+// previousColumns, and what erases that status: by escape sequence, or by blanks over it.
+std::string StatusDrawing(std::string_view text, int textColumns, int previousColumns, bool byEscape);
+std::string StatusErasing(int previousColumns, bool byEscape);
 
 }  // namespace tessaro

@@ -1,6 +1,7 @@
 #include "app/command_line.h"
+#include "os/program_args.h"
 #ifdef _WIN32
-#include "decoder/decoder_worker.h"
+#include "sandbox/worker.h"
 #endif
 
 int main(int argc, char** argv) {

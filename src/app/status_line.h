@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "progress/fill_meter.h"
+#include "decode/fill_meter.h"
 
 namespace tessaro {
 
@@ -32,19 +32,11 @@ struct RunProgress {
 // share of its tiles matching the share of its mosaic written.
 uint64_t TileBytesRead(const RunProgress& progress);
 
-// "组 3/10  45%  12.3 MB/s  剩余 0:42": the latest group and the total, the share written of the
-// mosaics in flight, tile bytes read per second, and the time left for the tiles still to read
-// at that pace ("--:--" until something has been read).
-std::string ProgressText(const RunProgress& progress, double seconds);
-
 struct RunTally {
     int saved = 0;
     int failed = 0;
     int tilesDeleted = 0;
 };
-
-// The run's last line on a terminal, with its line break.
-std::string SummaryText(const RunTally& tally, double seconds);
 
 // Shows a RunProgress on the status line (console.h), redrawn at most every 100 ms across the
 // whole run however short its groups are. Groups under way at the same time each report through

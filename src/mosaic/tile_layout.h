@@ -4,13 +4,9 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
-#include <optional>
-#include <string>
 #include <variant>
 #include <vector>
 
-#include "scan/tile_scan.h"
 #include "tiff/tiff_reader.h"
 
 namespace tessaro {
@@ -43,18 +39,20 @@ inline uint64_t PixelCount(const TileLayout& layout) {
     return static_cast<uint64_t>(layout.canvasWidth) * static_cast<uint64_t>(layout.canvasHeight);
 }
 
-// The layout for measured tile sizes (group order; 2, 4 or 6 of them), or the one failure line
-// that explains why they do not fit: the first failing width or height check, or, once every
-// check passes, a mosaic too large for a bitmap file (a side above 2^31 - 1 pixels, or a file
-// above 2^31 - 1 bytes).
-std::variant<TileLayout, std::string> CheckTileSizes(const std::vector<TileSize>& sizes);
+// Why measured tiles do not make a mosaic: not 2, 4 or 6 of them; two tiles that must agree in
+// width (or height) and do not (tiles a and b, in group order); or a mosaic too large for a
+// bitmap file (a side above 2^31 - 1 pixels, or a file above 2^31 - 1 bytes).
+struct LayoutFailure {
+    enum class Kind { count, sizeMismatch, tooLarge };
+    Kind kind = Kind::count;
+    int32_t a = 0;
+    int32_t b = 0;
+    bool width = false;
+    friend bool operator==(const LayoutFailure&, const LayoutFailure&) = default;
+};
 
-// Measures tile i of the group; empty when it cannot be read.
-using TileMeasurer = std::function<std::optional<TileSize>(std::size_t)>;
-
-// Counts, measures (in group order, up to the first tile that cannot be read) and checks a
-// group's tiles. On failure it has printed the one line that explains it: the tile count, the
-// first tile that cannot be read, or the check above.
-std::optional<TileLayout> PlanLayout(const TileGroup& group, const TileMeasurer& measure);
+// The layout for measured tile sizes (group order), or why they do not fit: the count, the first
+// failing width or height check, or, once every check passes, a mosaic too large.
+std::variant<TileLayout, LayoutFailure> CheckTileSizes(const std::vector<TileSize>& sizes);
 
 }  // namespace tessaro

@@ -1,5 +1,6 @@
 #include "os/wide_text_win.h"
 
+#include <climits>
 #include <cstdint>
 
 #include "os/windows_win.h"
@@ -120,6 +121,22 @@ std::wstring ApiPath(const std::string& path) {
     if (full.starts_with(L"\\\\.\\")) return full;  // a device's name
     if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
     return L"\\\\?\\" + full;
+}
+
+std::string AnsiFromUtf8(std::string_view utf8) {
+    const UINT codePage = GetACP();
+    // A system whose ANSI code page is UTF-8 takes the text as it is (and allows no flags).
+    if (codePage == CP_UTF8) return std::string(utf8);
+    const std::wstring wide = WideFromUtf8(utf8);
+    if (wide.empty() || wide.size() > static_cast<std::size_t>(INT_MAX)) return {};
+    const int size = static_cast<int>(wide.size());
+    const int length = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide.data(), size, nullptr,
+                                           0, nullptr, nullptr);
+    if (length <= 0) return {};
+    std::string ansi(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide.data(), size, ansi.data(), length,
+                        nullptr, nullptr);
+    return ansi;
 }
 
 }  // namespace tessaro

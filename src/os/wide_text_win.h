@@ -18,4 +18,10 @@ std::wstring WideFromUtf8(std::string_view utf8);
 // its full path once it nears MAX_PATH, so longer paths work whatever the system's settings.
 std::wstring ApiPath(const std::string& path);
 
+// The text in the process's ANSI code page (GetACP(): 936 on Chinese Windows), by which paths are
+// ordered and redirected output is written. A character the code page cannot hold becomes its
+// default character ("?"), never a best-fit look-alike, which could turn a name into another
+// name or into a separator.
+std::string AnsiFromUtf8(std::string_view utf8);
+
 }  // namespace tessaro

@@ -42,10 +42,13 @@ struct Pending {
 
 }  // namespace
 
-std::size_t FindTifFiles(const std::string& dir, const std::string& suffix, TileList& list,
-                         ScannedDirs* dirs, int* rootError) {
+std::string ScannedGroup::TilePath(std::size_t i) const { return JoinPath(dir, names[i]); }
+
+std::vector<ScannedGroup> ScanTileGroups(const std::string& dir, const std::string& suffix,
+                                         int* rootError) {
     if (rootError) *rootError = dir.empty() ? ENOENT : 0;
-    if (dir.empty()) return list.size();
+    std::vector<ScannedGroup> groups;
+    if (dir.empty()) return groups;
     std::set<DirId> entered;
     // Directories still to walk; the top is walked next. A directory's subdirectories are
     // pushed in reverse order, so they come off the stack in byte order, each one's whole
@@ -66,15 +69,15 @@ std::size_t FindTifFiles(const std::string& dir, const std::string& suffix, Tile
         std::vector<Entry> entries = ListDirectory(*stream, suffix, readError);
         stream.reset();
         if (readError != 0 && isRoot && rootError) *rootError = readError;
-        const std::size_t before = list.size();
-        for (const Entry& entry : entries)
-            if (entry.kind == EntryKind::regularFile) list.push_back(JoinPath(next.path, entry.name));
-        if (dirs && list.size() > before) (*dirs)[next.path] = id;
+        ScannedGroup group{next.path, id, {}};
+        for (Entry& entry : entries)
+            if (entry.kind == EntryKind::regularFile) group.names.push_back(std::move(entry.name));
+        if (!group.names.empty()) groups.push_back(std::move(group));
         for (auto it = entries.rbegin(); it != entries.rend(); ++it)
             if (it->kind == EntryKind::directory)
                 pending.push_back({JoinPath(next.path, it->name), it->id});
     }
-    return list.size();
+    return groups;
 }
 
 }  // namespace tessaro

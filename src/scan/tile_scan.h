@@ -1,7 +1,6 @@
 // The tile scan: collects every file below a directory whose name ends in a given suffix.
 #pragma once
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -9,17 +8,20 @@
 
 namespace tessaro {
 
-using TileList = std::vector<std::string>;
+// One directory's tiles, as the walk found them: the directory's path text, the identity it had
+// when it was listed (what the run later acts in must be that very directory), and the names of
+// its tiles.
+struct ScannedGroup {
+    std::string dir;
+    DirId dirId;
+    std::vector<std::string> names;  // in byte order, as the walk lists them
+    // The path of tile i: the directory's text, a separator and its name (JoinPath).
+    std::string TilePath(std::size_t i) const;
+};
 
-// The tiles of one directory, in byte order.
-using TileGroup = std::vector<std::string>;
-
-// The directories that hold tiles, by their path text, with the identity each had when it was
-// listed: what the run later acts in must be that very directory.
-using ScannedDirs = std::map<std::string, DirId>;
-
-// Appends to list the path of every regular file (or link to one) below dir whose name ends in
-// suffix under ASCII case folding, and returns the list's length afterwards.
+// Finds every regular file (or link to one) below dir whose name ends in suffix under ASCII case
+// folding, and returns them by directory: a group for each directory that holds any, in the
+// order the walk reaches them.
 //
 // Paths are dir + "/" + name at each level, as text. A link, to a directory or to a file, is
 // followed only when the link belongs to the user running tessaro or to the owner of what it
@@ -29,13 +31,12 @@ using ScannedDirs = std::map<std::string, DirId>;
 // of them. A directory that is no longer the one its parent listed when the walk reaches it, and
 // proc and sysfs file systems (even as dir itself), are not walked. FIFOs, sockets, devices,
 // broken links and unreadable directories are skipped silently. An empty dir collects nothing.
-// The walk is iterative: depth costs no stack. When dirs is given, it receives the identity of
-// every directory that holds collected files.
+// The walk is iterative: depth costs no stack.
 //
 // When rootError is given it receives 0 if dir itself was opened and listed to the end (or is a
 // proc or sysfs file system, which holds no tiles), else the errno that stopped it (ENOENT for an
 // empty dir); the rest of the walk never sets it.
-std::size_t FindTifFiles(const std::string& dir, const std::string& suffix, TileList& list,
-                         ScannedDirs* dirs = nullptr, int* rootError = nullptr);
+std::vector<ScannedGroup> ScanTileGroups(const std::string& dir, const std::string& suffix,
+                                         int* rootError = nullptr);
 
 }  // namespace tessaro

@@ -7,12 +7,9 @@
 #include <cstdlib>
 #include <memory>
 
-namespace tessaro {
+#include "os/mapped_pages.h"
 
-// Pages of zeros for a large buffer, present in memory before they are first touched where the
-// system allows it (nullptr when they cannot be had), and their release.
-void* AllocatePages(std::size_t size);
-void FreePages(void* pages, std::size_t size);
+namespace tessaro {
 
 struct PixelBufferFree {
     std::size_t mapped;  // the mapping's length, or 0 for a malloc'ed block

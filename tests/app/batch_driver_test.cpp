@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include "scan/path_order.h"
 #include "scan/path_text.h"
 #include "temp_dir.h"
+#include "tile_list.h"
 
 namespace tessaro {
 namespace {
@@ -31,6 +33,8 @@ TEST(ComparePaths, OrdersBytesAsUnsigned) {
 }
 #endif
 
+using TileGroup = std::vector<std::string>;
+
 struct Recorded {
     TileGroup group;
     bool deleteSources;
@@ -48,11 +52,14 @@ protected:
         ::testing::internal::CaptureStdout();
         std::mutex mutex;
         BatchOutcome outcome = SpliceTree(tmp.path(), deleteSources, false,
-                                          [&](const TileGroup& g, const DirId&, bool del) {
+                                          [&](const ScannedGroup& scanned, bool del, FillMeter*) {
             const std::lock_guard<std::mutex> lock(mutex);
+            TileGroup g;
+            for (std::size_t i = 0; i < scanned.names.size(); ++i) g.push_back(scanned.TilePath(i));
             calls.push_back({g, del});
             const std::string dir = PathSeparator() + failing + PathSeparator();
-            return failing.empty() || g.front().find(dir) == std::string::npos;
+            const bool saved = failing.empty() || g.front().find(dir) == std::string::npos;
+            return GroupOutcome{saved ? GroupResult::saved : GroupResult::readFailed};
         });
         out = ::testing::internal::GetCapturedStdout();
         std::sort(calls.begin(), calls.end(), [](const Recorded& a, const Recorded& b) {
@@ -77,7 +84,8 @@ TEST_F(SpliceTreeTest, OneGroupPerDirectoryInByteOrder) {
     EXPECT_EQ(calls[0].group, (TileGroup{JoinPath(r, "a.tif"), JoinPath(r, "c.tif")}));
     EXPECT_EQ(calls[1].group, (TileGroup{JoinPath(b, "x.tif"), JoinPath(b, "y.TIF")}));
     EXPECT_TRUE(calls[0].deleteSources);
-    EXPECT_EQ(out, " ++ 1/2 ++   path: " + r + "\n ++ 2/2 ++   path: " + b + "\n");
+    // Each group's progress line, then its outcome line, which the driver prints.
+    EXPECT_EQ(out, " ++ 1/2 ++   path: " + r + "\n拼接成功!\n ++ 2/2 ++   path: " + b + "\n拼接成功!\n");
 }
 
 TEST_F(SpliceTreeTest, AnyFailedGroupFailsTheRun) {

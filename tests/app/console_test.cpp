@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/console_io.h"
+#include "os/console_io.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -16,7 +16,7 @@
 #include "os/windows_win.h"
 #include "temp_dir.h"
 #else
-#include "app/console_posix.h"
+#include "os/console_posix.h"
 #endif
 
 namespace tessaro {

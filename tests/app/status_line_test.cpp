@@ -1,3 +1,4 @@
+#include "app/messages.h"
 #include "app/status_line.h"
 
 #include <gtest/gtest.h>

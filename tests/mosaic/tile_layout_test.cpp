@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "app/messages.h"
+
 namespace tessaro {
 namespace {
 
@@ -9,7 +11,8 @@ using Sizes = std::vector<TileSize>;
 
 std::string Failure(const Sizes& sizes) {
     auto verdict = CheckTileSizes(sizes);
-    return std::holds_alternative<std::string>(verdict) ? std::get<std::string>(verdict) : "";
+    const LayoutFailure* failure = std::get_if<LayoutFailure>(&verdict);
+    return failure ? LayoutFailureText(*failure, sizes.size()) : "";
 }
 
 TileLayout Layout(const Sizes& sizes) {

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "temp_dir.h"
+#include "tile_list.h"
 
 namespace tessaro {
 namespace {

@@ -1,7 +1,0 @@
-#include "app/command_line.h"
-
-namespace tessaro {
-
-std::vector<std::string> ProgramArguments(int argc, char** argv) { return {argv, argv + argc}; }
-
-}  // namespace tessaro

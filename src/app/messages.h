@@ -1,0 +1,41 @@
+// Every line the user sees: the progress and outcome lines of each group, the error that ends a
+// run before it starts, usage and help, and the status and summary lines of a terminal. Program
+// text is UTF-8 here; the functions that return a line with a path in it return it as console
+// bytes (program text converted for the console, paths as they are).
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "app/status_line.h"
+#include "group/group_outcome.h"
+#include "scan/tile_scan.h"
+
+namespace tessaro {
+
+// " ++ 3/10 ++   path: DIR" and a line break, as console bytes.
+std::string ProgressLine(int groupNumber, int groupTotal, std::string_view dir);
+
+// The group's one outcome line, as console bytes; empty for an abandoned group.
+std::string OutcomeLine(const GroupOutcome& outcome, const ScannedGroup& group);
+
+// The outcome line of tiles whose sizes do not make a mosaic (tileCount of them).
+std::string LayoutFailureText(const LayoutFailure& failure, std::size_t tileCount);
+
+// "tessaro: PATH: REASON" and a line break, as console bytes (path and reason as given).
+std::string ErrorLine(std::string_view path, std::string_view reason);
+
+// What the program prints without arguments, and for "/?".
+std::string UsageText();
+std::string HelpText();
+
+// "组 3/10  45%  12.3 MB/s  剩余 0:42": the latest group and the total, the share written of the
+// mosaics in flight, tile bytes read per second, and the time left for the tiles still to read
+// at that pace ("--:--" until something has been read).
+std::string ProgressText(const RunProgress& progress, double seconds);
+
+// The run's last line on a terminal, with its line break.
+std::string SummaryText(const RunTally& tally, double seconds);
+
+}  // namespace tessaro

@@ -1,0 +1,78 @@
+#include "group/group_job.h"
+
+#include "bmp/bmp_file.h"
+#include "sandbox/decoder_client.h"
+#include "decode/canvas_fill.h"
+#include "group/group_plan.h"
+#include "group/mosaic_path.h"
+#include "group/tile_removal.h"
+#include "os/pinned_dir.h"
+#include "scan/path_text.h"
+
+namespace tessaro {
+
+GroupOutcome SpliceGroup(const ScannedGroup& group, bool deleteSources, FillMeter* meter) {
+    constexpr GroupOutcome kSaved{GroupResult::saved};
+    // Everything from here on happens in the very directory the walk listed; if its path no
+    // longer leads there, its tiles cannot be read where they were found.
+    const UniqueFd dir = OpenPinnedDir(group.dir, group.dirId);
+    if (!dir) return {GroupResult::unreadable, 0};
+    PauseForTest("pinned");
+    // One run at a time in a directory, from its first read to its last deletion.
+    const DirLock lock(dir.get());
+    if (!lock.held()) return {GroupResult::abandoned};  // interrupted while another run held it
+    const std::optional<std::string> mosaicName = MosaicName(group.dir);
+    const std::vector<std::string>& names = group.names;
+
+    std::optional<RemovalJournal> journal;
+    if (mosaicName) {
+        journal = ReadJournal(dir.get(), *mosaicName);
+        TidyDirectory(dir.get(), *mosaicName, journal);
+    }
+    // What is left of a group whose deletion was cut short is already in its mosaic: finish the
+    // deletion rather than let a smaller mosaic replace the complete one.
+    if (journal && IsSavedGroup(dir.get(), names, *mosaicName, *journal)) {
+        if (deleteSources) FinishDeletion(dir.get(), *mosaicName, *journal);
+        return kSaved;
+    }
+
+    std::vector<UniqueFd> tiles;
+    std::vector<TileRecord> records;
+    for (const std::string& name : names) {
+        std::optional<OpenedTile> opened = OpenTileAt(dir.get(), name);
+        records.push_back({name, opened ? opened->atName : FileId{}});
+        tiles.push_back(opened ? std::move(opened->fd) : UniqueFd());
+    }
+    // Every byte of the tiles is parsed in a confined child process, never here.
+    const bool joinable = names.size() == 2 || names.size() == 4 || names.size() == 6;
+    std::optional<DecoderChild> decoder =
+        joinable ? DecoderChild::Start(tiles, kMeasuringLimits) : std::nullopt;
+    const auto plan = PlanLayout(names.size(), [&](std::size_t i) {
+        return decoder && tiles[i] ? decoder->Measure(i) : std::nullopt;
+    });
+    if (const GroupOutcome* failed = std::get_if<GroupOutcome>(&plan)) return *failed;
+    const TileLayout& layout = std::get<TileLayout>(plan);
+    PauseForTest("measured");
+    constexpr GroupOutcome kSaveFailed{GroupResult::saveFailed};
+    if (!mosaicName) return kSaveFailed;
+    std::optional<BmpFile> canvas =
+        CreateBmp24At(dir.get(), *mosaicName, layout.canvasWidth, layout.canvasHeight);
+    if (!canvas) return kSaveFailed;
+    switch (decoder->Fill(layout, *canvas, LimitsForPixels(PixelCount(layout)), meter)) {
+        case FillOutcome::filled: break;
+        case FillOutcome::readFailed: return {GroupResult::readFailed};
+        case FillOutcome::writeFailed: return kSaveFailed;
+    }
+    decoder.reset();
+    // With deletion ahead, the mosaic must be on stable storage before the first tile goes.
+    if (!SaveBmp24(*canvas, deleteSources)) {
+        // In place but not known to be durable (its directory could not be flushed): the
+        // mosaic is saved, yet its tiles must stay.
+        return canvas->saved ? kSaved : kSaveFailed;
+    }
+    PauseForTest("saved");
+    if (deleteSources) DeleteTiles(dir.get(), records, canvas->id);
+    return kSaved;
+}
+
+}  // namespace tessaro

@@ -1,0 +1,39 @@
+// What the shared deletion logic and its system-specific steps hand each other.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+#include "group/tile_removal.h"
+
+namespace tessaro::removal_internal {
+
+// Where tile number `index` waits between leaving its name and being deleted (Linux moves a tile
+// there first; a run on another system clears what such a run left).
+std::string DeletingName(std::size_t index);
+
+// A tile decoded by this very run must still have every bit of its identity; one recorded by an
+// earlier run may since have had its change time moved by that run's own renames.
+bool Matches(const FileId& now, const FileId& recorded, bool decodedNow);
+
+// Gives a file that must not be deleted its name back, or failing that a visible tile name of
+// its own; if both are taken it waits under its private name for the next run.
+void PutBack(int dirFd, const std::string& privateName, const std::string& name,
+             std::size_t index);
+
+// The system's own steps.
+
+// Deletes tile number `index` if its name still holds the recorded file; true when it is gone.
+bool RemoveExactly(int dirFd, std::size_t index, const TileRecord& tile, bool decodedNow);
+
+// Gives the directory a journal of these bytes, written whole and flushed to stable storage
+// before it takes the journal's name (replacing an earlier one) in one step.
+bool WriteJournalFile(int dirFd, const std::string& bytes);
+
+// The bytes of entry `name` when it is a regular file of the user running tessaro with a single
+// name, reached without following a link, of at most kMaxJournalBytes. Empty otherwise, with
+// errno ENOENT when there is no such entry.
+std::optional<std::string> ReadTrustedFile(int dirFd, const std::string& name);
+
+}  // namespace tessaro::removal_internal

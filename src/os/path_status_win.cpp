@@ -1,0 +1,25 @@
+#include "os/path_status.h"
+#include "os/unique_handle_win.h"
+#include "os/wide_text_win.h"
+#include "os/windows_win.h"
+
+namespace tessaro {
+
+uint64_t FileSizeOf(const std::string& path) {
+    // Opened only to read its attributes, as stat does, through any link.
+    const UniqueHandle file(CreateFileW(ApiPath(path).c_str(), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    LARGE_INTEGER size{};
+    if (!file || GetFileSizeEx(file.get(), &size) == 0 || size.QuadPart < 0) return 0;
+    return static_cast<uint64_t>(size.QuadPart);
+}
+
+bool IsGone(const std::string& path) {
+    // The attributes of the name itself, a link not followed.
+    if (GetFileAttributesW(ApiPath(path).c_str()) != INVALID_FILE_ATTRIBUTES) return false;
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+}  // namespace tessaro

@@ -1,0 +1,307 @@
+#include "sandbox/fork_server_posix.h"
+
+#include <fcntl.h>
+#include <malloc.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <mutex>
+
+#include "sandbox/decoder_service.h"
+#include "sandbox/child_posix.h"
+#include "sandbox/socket_message_posix.h"
+
+namespace tessaro::decoder_detail {
+
+namespace {
+
+constexpr std::size_t kMaxTiles = 6;
+constexpr std::size_t kMaxReleased = 16;
+
+// The run asks for a child for a group's tiles (they come with the request, in group order, one
+// per bit of `present`, followed by the child's end of a socket the run has made for it), and
+// tells which children it is done with. tileCount 0: releases only. The answer goes over that
+// socket (DecoderReplyKind::started), ahead of anything the child sends.
+struct ServerRequest {
+    uint32_t tileCount;
+    uint32_t present;
+    DecoderLimits limits;
+    uint32_t releasedCount;
+    int32_t released[kMaxReleased];
+};
+
+// What a waiting child gets from the server: its group's tiles, as in ServerRequest, and its
+// socket to the run.
+struct Assignment {
+    uint32_t tileCount;
+    uint32_t present;
+};
+
+// ---- the run's side --------------------------------------------------------------------------
+
+struct Client {
+    std::mutex mutex;   // guards what follows
+    int control = -1;   // the run's end of the socket to the server, kept open while it runs
+    pid_t server = -1;
+    bool gone = false;  // the server did not answer
+    std::vector<int32_t> released;  // to be sent with the next request
+    // At the end of the run: the server sees the socket close, ends its children and goes; it is
+    // reaped here, so that its processor time (and its children's) counts as the run's.
+    ~Client() {
+        if (control < 0) return;
+        close(control);
+        int status;
+        while (waitpid(server, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+};
+
+Client& TheClient() {
+    static Client client;
+    return client;
+}
+
+// Sends the released children (those beyond what one request carries first); false when the
+// server is gone. The client's mutex is held.
+bool SendReleases(Client& client, ServerRequest& request) {
+    while (client.released.size() > kMaxReleased) {
+        ServerRequest releases{};
+        releases.releasedCount = kMaxReleased;
+        std::copy_n(client.released.end() - kMaxReleased, kMaxReleased, releases.released);
+        client.released.resize(client.released.size() - kMaxReleased);
+        if (!SendMessage(client.control, &releases, sizeof releases)) return false;
+    }
+    request.releasedCount = static_cast<uint32_t>(client.released.size());
+    std::copy(client.released.begin(), client.released.end(), request.released);
+    client.released.clear();
+    return true;
+}
+
+// ---- the server ------------------------------------------------------------------------------
+
+// Children kept ready ahead of requests.
+constexpr std::size_t kReadyChildren = 2;
+
+struct ReadyChild {
+    pid_t pid = -1;
+    UniqueFd link;  // the server's end of its link to the child
+};
+
+bool SameLimits(const DecoderLimits& a, const DecoderLimits& b) {
+    return a.addressSpaceBytes == b.addressSpaceBytes && a.cpuSeconds == b.cpuSeconds;
+}
+
+// In a new child of the server: keeps only its link to the server (as descriptor 3; 0 to 2 are
+// the server's /dev/null), confines itself, waits for its group's tiles and its socket to the
+// run, and serves the run.
+[[noreturn]] void BecomeChild(int socket, pid_t server) {
+    ResetSignalsInChild();
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != server) _exit(3);
+    if (socket != 3 && dup2(socket, 3) != 3) _exit(3);
+    close_range(4, ~0u, 0);
+    if (!ConfineDecoder(LimitsForTestMode(kMeasuringLimits, DecoderTestMode()))) _exit(3);
+    Assignment assignment{};
+    std::vector<UniqueFd> passed;
+    if (!ReceiveMessage(3, &assignment, sizeof assignment, &passed) || assignment.tileCount > kMaxTiles ||
+        static_cast<std::size_t>(std::popcount(assignment.present)) + 1 != passed.size())
+        _exit(0);
+    close(3);
+    std::vector<UniqueFd> tiles(assignment.tileCount);
+    auto next = passed.begin();
+    for (uint32_t i = 0; i < assignment.tileCount; ++i)
+        if (assignment.present & (1u << i)) tiles[i] = std::move(*next++);
+    const int channel = passed.back().release();
+    ServeGroup(channel, std::move(tiles));
+}
+
+std::optional<ReadyChild> ForkChild() {
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) return std::nullopt;
+    UniqueFd link(ends[0]);
+    UniqueFd socket(ends[1]);
+    const pid_t server = getpid();
+    const pid_t pid = fork();
+    if (pid < 0) return std::nullopt;
+    if (pid == 0) BecomeChild(socket.release(), server);
+    return ReadyChild{pid, std::move(link)};
+}
+
+// Reaps every child in `pids` that has ended, and keeps the others.
+void ReapEnded(std::vector<pid_t>& pids) {
+    std::erase_if(pids, [](pid_t pid) {
+        int status;
+        return waitpid(pid, &status, WNOHANG) != 0;
+    });
+}
+
+// Hands a ready child (or a new one) the request's tiles and socket, telling the run over that
+// socket which child it got, before the child has it, so that nothing the child sends comes
+// first. Without a child, the run is told so.
+void HandOut(const ServerRequest& request, std::vector<UniqueFd>& passed,
+             std::vector<ReadyChild>& ready, std::vector<pid_t>& handedOut, std::vector<pid_t>& released) {
+    std::array<int, kMaxPassedFds> fdArray;
+    std::transform(passed.begin(), passed.end(), fdArray.begin(), [](const UniqueFd& fd) { return fd.get(); });
+    const std::span<const int> fds(fdArray.data(), passed.size());
+    const int channel = fds.back();
+    DecoderReply started{};
+    started.kind = DecoderReplyKind::started;
+    std::optional<ReadyChild> child;
+    if (!ready.empty()) {
+        child = std::move(ready.front());
+        ready.erase(ready.begin());
+    } else {
+        child = ForkChild();
+    }
+    const DecoderLimits limits = LimitsForTestMode(request.limits, DecoderTestMode());
+    const DecoderLimits confined = LimitsForTestMode(kMeasuringLimits, DecoderTestMode());
+    if (child && !SameLimits(limits, confined) && !SetDecoderLimits(child->pid, limits)) {
+        kill(child->pid, SIGKILL);
+        released.push_back(child->pid);
+        child.reset();
+    }
+    if (child) started.pid = child->pid;
+    if (!SendMessage(channel, &started, sizeof started) || !child) return;
+    // (Should it have died waiting, the run finds the socket closed.)
+    const Assignment assignment{request.tileCount, request.present};
+    SendMessage(child->link.get(), &assignment, sizeof assignment, fds);
+    handedOut.push_back(child->pid);
+}
+
+[[noreturn]] void RunServer(int control) {
+    // Interrupts are the run's business: the server goes when the run's socket closes.
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(signal, SIG_IGN);
+    // Nothing of the run stays open but the socket (moved to 3); 0 to 2 become /dev/null, so that
+    // descriptors passed to the server and its children never take their numbers.
+    if (control != 3 && dup2(control, 3) != 3) _exit(3);
+    const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+#ifdef TESSARO_SANITIZED
+    constexpr int kNulled = 2;  // a sanitizer's report still reaches standard error
+#else
+    constexpr int kNulled = 3;
+#endif
+    for (int fd = 0; fd < kNulled && null >= 0; ++fd)
+        if (null != fd) dup2(null, fd);
+    close_range(4, ~0u, 0);
+
+    // After each fork, every page the server writes is copied first: the loop allocates nothing.
+    std::vector<ReadyChild> ready;
+    ready.reserve(kReadyChildren + 1);
+    std::vector<pid_t> handedOut;  // children the run has, not yet let go of
+    handedOut.reserve(64);
+    std::vector<pid_t> released;  // let go of by the run, perhaps not yet ended
+    released.reserve(64);
+    std::vector<UniqueFd> passed;
+    passed.reserve(kMaxPassedFds);
+    std::size_t keepReady = kReadyChildren;
+    bool prepared = false;  // only once there is a group to decode: a run may have none
+    // Children are kept ready only from the second group on: a run of one group would only pay
+    // for them.
+    std::size_t groups = 0;
+    for (;;) {
+        ReapEnded(released);
+        // A ready child that ended unasked (it could not confine itself) is not replaced ahead
+        // of time again: each request then forks its own.
+        const std::size_t before = ready.size();
+        std::erase_if(ready, [](const ReadyChild& child) {
+            int status;
+            return waitpid(child.pid, &status, WNOHANG) != 0;
+        });
+        if (ready.size() < before) keepReady = 0;
+        while (groups >= 2 && ready.size() < keepReady) {
+            std::optional<ReadyChild> child = ForkChild();
+            if (!child) break;
+            ready.push_back(std::move(*child));
+        }
+        // (Children that end are reaped here, at the next request: a zombie costs nothing, and
+        // waking for each one would cost the server the pages a signal touches.)
+        ServerRequest request{};
+        passed.clear();
+        if (!ReceiveMessage(3, &request, sizeof request, &passed) || request.tileCount > kMaxTiles ||
+            request.releasedCount > kMaxReleased ||
+            static_cast<std::size_t>(std::popcount(request.present)) + (request.tileCount > 0) != passed.size())
+            break;  // the run has ended
+        for (uint32_t i = 0; i < request.releasedCount; ++i)
+            if (std::erase(handedOut, request.released[i]) > 0) released.push_back(request.released[i]);
+        if (request.tileCount == 0) continue;
+        if (!prepared) {
+            PrepareDecoderFilter();
+            TuneAllocatorForDecoding();
+            WarmUpDecoding();
+            malloc_trim(0);  // what warming up freed need not be copied into every child
+            prepared = true;
+        }
+        HandOut(request, passed, ready, handedOut, released);
+        ++groups;
+    }
+    // The run has ended (or is ending, its children ended): so do the children, and all are
+    // reaped (their process ids are nobody's to signal any more).
+    for (const ReadyChild& child : ready) kill(child.pid, SIGKILL);
+    for (const pid_t pid : handedOut) kill(pid, SIGKILL);
+    for (int status; waitpid(-1, &status, 0) > 0 || errno == EINTR;) {
+    }
+    _exit(0);
+}
+
+}  // namespace
+
+bool StartForkServer() {
+    static const bool started = [] {
+        Client& client = TheClient();
+        // Should the server die before the run, its children come to the run, which never reaps
+        // them: their process ids stay theirs until the run ends.
+        if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) return false;
+        int ends[2];
+        if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) return false;
+        const pid_t pid = fork();
+        if (pid == 0) RunServer(ends[1]);
+        close(ends[1]);
+        if (pid < 0) {
+            close(ends[0]);
+            return false;
+        }
+        client.control = ends[0];
+        client.server = pid;
+        return true;
+    }();
+    return started;
+}
+
+bool ForkThroughServer(const std::vector<UniqueFd>& tiles, const DecoderLimits& limits, int socket) {
+    Client& client = TheClient();
+    if (tiles.empty() || tiles.size() > kMaxTiles) return false;
+    ServerRequest request{};
+    request.tileCount = static_cast<uint32_t>(tiles.size());
+    request.limits = limits;
+    std::vector<int> fds;
+    for (std::size_t i = 0; i < tiles.size(); ++i)
+        if (tiles[i]) {
+            request.present |= 1u << i;
+            fds.push_back(tiles[i].get());
+        }
+    fds.push_back(socket);
+    const std::lock_guard<std::mutex> lock(client.mutex);
+    if (client.control < 0 || client.gone) return false;
+    if (!SendReleases(client, request) || !SendMessage(client.control, &request, sizeof request, fds)) {
+        client.gone = true;
+        return false;
+    }
+    return true;
+}
+
+void ReleaseServedChild(pid_t pid) {
+    Client& client = TheClient();
+    const std::lock_guard<std::mutex> lock(client.mutex);
+    if (!client.gone) client.released.push_back(pid);
+}
+
+}  // namespace tessaro::decoder_detail

@@ -1,0 +1,37 @@
+#include "decode/fill_meter.h"
+
+#include <gtest/gtest.h>
+
+#include "group/group_job.h"
+#include "scan/tile_scan.h"
+#include "temp_dir.h"
+#include "tiff_fixture.h"
+
+namespace tessaro {
+namespace {
+
+struct CountingMeter final : FillMeter {
+    void Begin(uint64_t mosaicBytes) override { total += mosaicBytes; }
+    void Add(uint64_t bytes) override { written += bytes; }
+    uint64_t total = 0, written = 0;
+};
+
+TEST(FillMeter, SeesEveryPixelByteOnceWhetherBandsPairUpOrNot) {
+    testing::TempDir tmp;
+    int seed = 0;  // the top row's strips differ in height, the bottom row's match
+    for (auto [name, width, height, strip] :
+         {std::tuple{"1", 7, 5, 2}, {"2", 7, 3, 4}, {"3", 9, 5, 4}, {"4", 9, 3, 4}})
+        testing::WriteTiff(tmp / name + ".tif", testing::PatternTile(width, height, ++seed),
+                           {.rowsPerStrip = uint32_t(strip)});
+    // The group and its directory's identity, as the walk finds them.
+    const std::vector<ScannedGroup> groups = ScanTileGroups(tmp.path(), ".tif");
+    ASSERT_EQ(groups.size(), 1u);
+    ASSERT_EQ(groups[0].names, (std::vector<std::string>{"1.tif", "2.tif", "3.tif", "4.tif"}));
+    CountingMeter meter;
+    EXPECT_TRUE(SpliceGroup(groups[0], false, &meter).saved());
+    EXPECT_EQ(meter.total, 16u * 3 * 8);
+    EXPECT_EQ(meter.written, meter.total);
+}
+
+}  // namespace
+}  // namespace tessaro

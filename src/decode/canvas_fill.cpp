@@ -1,7 +1,5 @@
 #include "decode/canvas_fill.h"
 
-#include <pthread.h>
-
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -10,6 +8,7 @@
 #include "decode/band_handoff.h"
 #include "decode/canvas_fill_internal.h"
 #include "decode/fill_meter.h"
+#include "os/thread.h"
 #include "tiff/pixel_buffer.h"
 
 namespace tessaro {
@@ -122,11 +121,10 @@ struct TileJob {
     BandHandoff* handoff;
 };
 
-void* DecodeTile(void* arg) {
+void DecodeTile(void* arg) {
     TileJob& job = *static_cast<TileJob*>(arg);
     BandHandoff& handoff = *job.handoff;
     handoff.Finish(ReadTileBands(job.fd, job.size, [&](const TileBand& band) { return handoff.Offer(band); }));
-    return nullptr;
 }
 
 struct PairOutcome {
@@ -177,8 +175,8 @@ PairOutcome FillTilePair(CanvasWriter& writer, int leftTile, const TilePlacement
                          int rightTile, const TilePlacement& right) {
     BandHandoff handoff;
     TileJob job{rightTile, right.size(), &handoff};
-    pthread_t decoder;
-    if (pthread_create(&decoder, nullptr, DecodeTile, &job) != 0) {
+    WorkThread decoder;
+    if (!decoder.Start(DecodeTile, &job)) {
         PairOutcome first = FillTile(writer, leftTile, left);
         return first.readFailed || first.writeFailed ? first : FillTile(writer, rightTile, right);
     }
@@ -211,7 +209,7 @@ PairOutcome FillTilePair(CanvasWriter& writer, int leftTile, const TilePlacement
         handoff.Done();
     }
     handoff.Stop();
-    pthread_join(decoder, nullptr);
+    decoder.Join();
     if (handoff.outcome() == ReadOutcome::failed) outcome.readFailed = true;
     return outcome;
 }

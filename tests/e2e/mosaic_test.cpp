@@ -1,5 +1,6 @@
 // The real binary over real TIFF tiles: exact bitmap bytes, outcome lines, exit status and what
-// happens to the tiles. Under memory and file-size limits, and file modes: mosaic_posix_test.cpp.
+// happens to the tiles. File modes: mosaic_posix_test.cpp; limits: hostile_input_test.cpp and
+// save_fault_test.cpp.
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -16,10 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace testing;
-
-const std::string kSuccess = "拼接成功!\n";
-const std::string kSaveFailed = "拼接失败! 保存拼接的BMP文件失败!\n";
-const std::string kReadFailed = "拼接失败! 读取tif文件时,内存申请失败!\n";
 
 std::string Progress(const std::string& dir, int index = 1, int total = 1) {
     return ProgressLine(dir, index, total);
@@ -57,7 +54,7 @@ TEST(Mosaic, TwoTilesOfOddWidthsSideBySide) {
     auto right = Tile(tmp / "pair/b.tif", MarkedTile(101, 151, 30, 30, 200), lzw);
 
     auto run = RunTessaro({dir});
-    EXPECT_EQ(run.out, Printed(Progress(dir) + kSuccess));
+    EXPECT_EQ(run.out, Printed(Progress(dir) + kSuccessLine));
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_TRUE(SameFileBytes(ReadBytes(tmp / "pair/pair.bmp"), ExpectedBmpFile({left, right})));
     EXPECT_EQ(ListNames(dir), (std::vector<std::string>{"a.tif", "b.tif", "pair.bmp"}));
@@ -83,7 +80,7 @@ TEST(Mosaic, FourTilesOfMixedKinds) {
     auto bottomRight = Tile(tmp / "quad/4.tif", PatternTile(18, 10, 9), tiledPlanar);
 
     auto run = RunTessaro({dir, "1"});
-    EXPECT_EQ(run.out, Printed(Progress(dir) + kSuccess));
+    EXPECT_EQ(run.out, Printed(Progress(dir) + kSuccessLine));
     EXPECT_TRUE(SameFileBytes(ReadBytes(tmp / "quad/quad.bmp"),
                               ExpectedBmpFile({topLeft, bottomLeft, topRight, bottomRight})));
     // Saved, so the tiles are gone and only the mosaic is left.
@@ -107,12 +104,12 @@ TEST(Mosaic, SixTilesWithJpegAndTheTreeAroundThem) {
         tiles.push_back(i % 2 ? LossyTile(path, image, i == 3 ? ycbcr : jpeg) : Tile(path, image));
     }
     auto run = RunTessaro({tmp.path()});
-    EXPECT_EQ(run.out, Printed(Progress(dir) + kSuccess));
+    EXPECT_EQ(run.out, Printed(Progress(dir) + kSuccessLine));
     EXPECT_TRUE(SameFileBytes(ReadBytes(tmp / "six/six.bmp"), ExpectedBmpFile(tiles)));
 
     // A second run finds the same tiles (mosaics are not tiles) and replaces the mosaic.
     WriteBytes(tmp / "six/six.bmp", "stale");
-    EXPECT_EQ(RunTessaro({tmp.path()}).out, Printed(Progress(dir) + kSuccess));
+    EXPECT_EQ(RunTessaro({tmp.path()}).out, Printed(Progress(dir) + kSuccessLine));
     EXPECT_TRUE(SameFileBytes(ReadBytes(tmp / "six/six.bmp"), ExpectedBmpFile(tiles)));
 }
 
@@ -123,12 +120,12 @@ TEST(Mosaic, RelativeRootsSaveInsideTheTilesDirectory) {
     auto b = Tile(tmp / "tiles/b.tif", MarkedTile(6, 3, 4, 5, 6));
     RunOptions inTiles;
     inTiles.workingDir = tmp / "tiles";
-    EXPECT_EQ(RunTessaro({"."}, inTiles).out, Printed(Progress(".") + kSuccess));
+    EXPECT_EQ(RunTessaro({"."}, inTiles).out, Printed(Progress(".") + kSuccessLine));
     EXPECT_TRUE(SameFileBytes(ReadBytes(tmp / "tiles/tiles.bmp"), ExpectedBmpFile({a, b})));
     fs::remove(FsPath(tmp / "tiles/tiles.bmp"));
     RunOptions above;
     above.workingDir = tmp.path();
-    EXPECT_EQ(RunTessaro({"tiles/"}, above).out, Printed(Progress("tiles/") + kSuccess));
+    EXPECT_EQ(RunTessaro({"tiles/"}, above).out, Printed(Progress("tiles/") + kSuccessLine));
     EXPECT_EQ(ListNames(tmp / "tiles"), (std::vector<std::string>{"a.tif", "b.tif", "tiles.bmp"}));
 }
 
@@ -150,7 +147,7 @@ TEST(MosaicFailures, EachGroupEndsWithItsOneMessage) {
 
     auto run = RunTessaro({tmp.path(), "1"});
     EXPECT_EQ(run.out, Printed(Progress(tmp / "heights", 1, 4) + "拼接失败! 上面,下面tif图片的高度不一样!\n" +
-                               Progress(tmp / "ok", 2, 4) + kSuccess + Progress(tmp / "unreadable", 3, 4) +
+                               Progress(tmp / "ok", 2, 4) + kSuccessLine + Progress(tmp / "unreadable", 3, 4) +
                                UnreadableLine(tmp / "unreadable/b.tif") + Progress(tmp / "widths", 4, 4) +
                                "拼接失败! 左上,左下tif图片的宽度不一样!\n"));
     EXPECT_EQ(run.exitCode, 1);
@@ -178,7 +175,7 @@ TEST(MosaicFailures, ATileThatCannotBeDecodedKeepsEverything) {
         WriteBytes(tmp / ("broken/" + broken), bytes);
         WriteBytes(tmp / "broken/broken.bmp", "earlier mosaic");
         auto run = RunTessaro({dir, "1"});
-        EXPECT_EQ(run.out, Printed(Progress(dir) + kReadFailed));
+        EXPECT_EQ(run.out, Printed(Progress(dir) + kReadFailedLine));
         EXPECT_EQ(ReadBytes(tmp / "broken/broken.bmp"), "earlier mosaic");
         EXPECT_EQ(ListNames(dir), (std::vector<std::string>{"a.tif", "b.tif", "broken.bmp", "c.tif", "d.tif"}));
     }
@@ -186,15 +183,24 @@ TEST(MosaicFailures, ATileThatCannotBeDecodedKeepsEverything) {
 
 TEST(MosaicFailures, ADirectoryWhereTheMosaicWouldGoKeepsTheTiles) {
     TempDir tmp;
-    const std::string dir = tmp / "full";
+    const std::string empty = tmp / "empty";
+    const std::string full = tmp / "full";
+    MakeDirs(tmp / "empty/empty.bmp");
     MakeDirs(tmp / "full/full.bmp/inside");
-    Tile(tmp / "full/a.tif", PatternTile(30, 20, 1));
-    Tile(tmp / "full/b.tif", PatternTile(30, 20, 2));
-    auto run = RunTessaro({dir, "1"});
-    EXPECT_EQ(run.out, Printed(Progress(dir) + kSaveFailed));
+    WriteBytes(tmp / "full/full.bmp/inside/keep.txt", "keep");
+    for (const char* name : {"empty", "full"}) {
+        Tile(tmp / (std::string(name) + "/a.tif"), PatternTile(30, 20, 1));
+        Tile(tmp / (std::string(name) + "/b.tif"), PatternTile(30, 20, 2));
+    }
+    auto run = RunTessaro({tmp.path(), "1"});
+    EXPECT_EQ(run.out, Printed(Progress(empty, 1, 2) + kSaveFailedLine + Progress(full, 2, 2) +
+                               kSaveFailedLine));
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(fs::is_directory(FsPath(tmp / "full/full.bmp/inside")));
-    EXPECT_EQ(ListNames(dir), (std::vector<std::string>{"a.tif", "b.tif", "full.bmp"}));
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(ListNames(empty), (std::vector<std::string>{"a.tif", "b.tif", "empty.bmp"}));
+    EXPECT_EQ(ListNames(tmp / "empty/empty.bmp"), std::vector<std::string>{});
+    EXPECT_EQ(ListNames(full), (std::vector<std::string>{"a.tif", "b.tif", "full.bmp"}));
+    EXPECT_EQ(ReadBytes(tmp / "full/full.bmp/inside/keep.txt"), "keep");
 }
 
 }  // namespace

@@ -122,23 +122,6 @@ TEST(SaveFault, FullDiskKeepsTilesAndTheEarlierMosaic) {
     ExpectUntouched(group, "earlier mosaic");
 }
 
-TEST(SaveFault, DirectoryWhereTheMosaicWouldGo) {
-    TempDir tmp;
-    const Group empty = MakeGroup(tmp / "empty", 30, 20);
-    fs::create_directory(empty.bmp);
-    const Group full = MakeGroup(tmp / "full", 30, 20);
-    fs::create_directories(full.bmp + "/inside");
-    WriteBytes(full.bmp + "/inside/keep.txt", "keep");
-    const RunResult run = RunTessaro({tmp.path(), "1"});
-    EXPECT_EQ(run.out, ProgressLine(empty.dir, 1, 2) + kSaveFailedLine + ProgressLine(full.dir, 2, 2) +
-                           kSaveFailedLine);
-    ExpectCleanEnd(run, 1);
-    EXPECT_EQ(ListNames(empty.dir), (Names{"a.tif", "b.tif", "empty.bmp"}));
-    EXPECT_EQ(ListNames(empty.bmp), Names{});
-    EXPECT_EQ(ListNames(full.dir), (Names{"a.tif", "b.tif", "full.bmp"}));
-    EXPECT_EQ(ReadBytes(full.bmp + "/inside/keep.txt"), "keep");
-}
-
 TEST(SaveFault, RenameOverAnImmutableMosaicFails) {
     // Everything up to the final rename works; the rename itself is refused (EPERM).
     TempDir tmp;

@@ -70,10 +70,13 @@ BatchOutcome SpliceTree(const std::string& rootDir, bool deleteSources, bool sho
     int rootError = 0;
     std::vector<ScannedGroup> jobs = ScanTileGroups(rootDir, ".tif", &rootError);
     if (rootError != 0) {
-        PrintErrorRaw(ErrorLine(rootDir, std::strerror(rootError)));
+        PrintErrorRaw(ErrorLine(rootDir, std::strerror(rootError),
+                                ErrorIsTerminal() ? NameBytes::escaped : NameBytes::exact));
         return BatchOutcome::rootUnreadable;
     }
     SortGroups(jobs);
+    // Names reach a terminal with their control characters escaped, anything else as they are.
+    const NameBytes names = OutputIsTerminal() ? NameBytes::escaped : NameBytes::exact;
     const int total = static_cast<int>(jobs.size());
     // Only a terminal pays for the tiles' sizes and the clock.
     std::vector<uint64_t> tileBytes;
@@ -128,8 +131,8 @@ BatchOutcome SpliceTree(const std::string& rootDir, bool deleteSources, bool sho
             }
             result.saved = outcome.saved();
             result.abandoned = outcome.result == GroupResult::abandoned;
-            result.output = ProgressLine(static_cast<int>(i) + 1, total, jobs[i].dir) +
-                            OutcomeLine(outcome, jobs[i]);
+            result.output = ProgressLine(static_cast<int>(i) + 1, total, jobs[i].dir, names) +
+                            OutcomeLine(outcome, jobs[i], names);
             if (progress && result.saved && deleteSources) result.tilesDeleted = CountGone(jobs[i]);
             result.done = true;
             const std::lock_guard<std::mutex> lock(mutex);

@@ -1,8 +1,11 @@
 #include "app/messages.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 #include "os/console_io.h"
+#include "scan/path_text.h"
 
 namespace tessaro {
 
@@ -20,8 +23,40 @@ const char* PositionName(std::size_t count, int32_t tile) {
     return count == 4 ? kFour[tile] : kSix[tile];
 }
 
-std::string WithPath(std::string_view prefix, std::string_view path, std::string_view suffix) {
-    return ConsoleText(prefix).append(path).append(ConsoleText(suffix));
+std::string WithPath(std::string_view prefix, std::string_view path, std::string_view suffix,
+                     NameBytes how) {
+    return ConsoleText(prefix).append(ShownName(path, how)).append(ConsoleText(suffix));
+}
+
+// The length of the well-formed UTF-8 character at the start of text and its code point, or 0
+// when none starts there.
+std::size_t Utf8Character(std::string_view text, uint32_t* code) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    const std::size_t length = lead < 0x80 ? 1 : lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF5 ? 4 : 0;
+    if (length == 0 || length > text.size()) return 0;
+    uint32_t value = length == 1 ? lead : lead & (0x7F >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(i) & 0xC0) != 0x80) return 0;
+        value = value << 6 | (byte(i) & 0x3F);
+    }
+    // Overlong forms and values past U+10FFFF are not characters.
+    constexpr uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (value < kLeast[length] || value > 0x10FFFF) return 0;
+    *code = value;
+    return length;
+}
+
+void AppendEscaped(std::string& shown, unsigned char byte) {
+    static constexpr char kNamed[] = "abtnvfr";  // \a (7) to \r (13)
+    shown += '\\';
+    if (byte >= 7 && byte <= 13) {
+        shown += kNamed[byte - 7];
+        return;
+    }
+    shown += static_cast<char>('0' + (byte >> 6));
+    shown += static_cast<char>('0' + ((byte >> 3) & 7));
+    shown += static_cast<char>('0' + (byte & 7));
 }
 
 std::string Format(const char* format, double value) {
@@ -42,10 +77,33 @@ std::string Duration(double seconds) {
 
 }  // namespace
 
-std::string ProgressLine(int groupNumber, int groupTotal, std::string_view dir) {
+std::string ShownName(std::string_view name, NameBytes how) {
+    if (how == NameBytes::exact) return std::string(name);
+    const bool utf8 = ConsoleTakesUtf8();
+    std::string shown;
+    shown.reserve(name.size());
+    while (!name.empty()) {
+        const auto lead = static_cast<unsigned char>(name.front());
+        uint32_t code = 0;
+        const std::size_t length = utf8 ? Utf8Character(name, &code) : 1;
+        if (lead < 0x20 || lead == 0x7F || (lead == '\\' && utf8 && kNativePathStyle == PathStyle::posix)) {
+            AppendEscaped(shown, lead);
+        } else if (utf8 && (length == 0 ? lead >= 0x80 && lead < 0xA0 : code >= 0x80 && code < 0xA0)) {
+            // A C1 control, as a character or as a byte that starts none.
+            for (std::size_t i = 0; i < std::max<std::size_t>(length, 1); ++i)
+                AppendEscaped(shown, static_cast<unsigned char>(name[i]));
+        } else {
+            shown.append(name.substr(0, std::max<std::size_t>(length, 1)));
+        }
+        name.remove_prefix(std::max<std::size_t>(length, 1));
+    }
+    return shown;
+}
+
+std::string ProgressLine(int groupNumber, int groupTotal, std::string_view dir, NameBytes how) {
     return WithPath(" ++ " + std::to_string(groupNumber) + "/" + std::to_string(groupTotal) +
                         " ++   path: ",
-                    dir, "\n");
+                    dir, "\n", how);
 }
 
 std::string LayoutFailureText(const LayoutFailure& failure, std::size_t tileCount) {
@@ -60,14 +118,14 @@ std::string LayoutFailureText(const LayoutFailure& failure, std::size_t tileCoun
            "不一样!\n";
 }
 
-std::string OutcomeLine(const GroupOutcome& outcome, const ScannedGroup& group) {
+std::string OutcomeLine(const GroupOutcome& outcome, const ScannedGroup& group, NameBytes how) {
     const std::size_t count = group.names.size();
     switch (outcome.result) {
         case GroupResult::saved: return ConsoleText("拼接成功!\n");
         case GroupResult::count:
             return ConsoleText(LayoutFailureText({LayoutFailure::Kind::count}, count));
         case GroupResult::unreadable:
-            return WithPath("拼接失败! 无法读取tif文件: ", group.TilePath(outcome.tile), "\n");
+            return WithPath("拼接失败! 无法读取tif文件: ", group.TilePath(outcome.tile), "\n", how);
         case GroupResult::sizeMismatch: return ConsoleText(LayoutFailureText(outcome.mismatch, count));
         case GroupResult::tooLarge:
             return ConsoleText(LayoutFailureText({LayoutFailure::Kind::tooLarge}, count));
@@ -78,9 +136,9 @@ std::string OutcomeLine(const GroupOutcome& outcome, const ScannedGroup& group) 
     return {};
 }
 
-std::string ErrorLine(std::string_view path, std::string_view reason) {
+std::string ErrorLine(std::string_view path, std::string_view reason, NameBytes how) {
     std::string line = "tessaro: ";
-    line.append(path).append(": ").append(reason).append("\n");
+    line.append(ShownName(path, how)).append(": ").append(reason).append("\n");
     return line;
 }
 

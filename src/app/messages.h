@@ -14,17 +14,27 @@
 
 namespace tessaro {
 
+// How a name (a path) goes into a line: as the file system's bytes, for a file or a pipe, where
+// scripts read them; or, for a terminal, with every control character in it (C0 with CR and LF,
+// ESC, DEL, and the C1 range) escaped as a backslash sequence, so no name can move the cursor,
+// rewrite what is shown or set the window title. On Linux (with a UTF-8 console) a backslash is
+// then doubled, so the escaped form reads back unambiguously.
+enum class NameBytes { exact, escaped };
+
+// The name as it is shown.
+std::string ShownName(std::string_view name, NameBytes how);
+
 // " ++ 3/10 ++   path: DIR" and a line break, as console bytes.
-std::string ProgressLine(int groupNumber, int groupTotal, std::string_view dir);
+std::string ProgressLine(int groupNumber, int groupTotal, std::string_view dir, NameBytes how);
 
 // The group's one outcome line, as console bytes; empty for an abandoned group.
-std::string OutcomeLine(const GroupOutcome& outcome, const ScannedGroup& group);
+std::string OutcomeLine(const GroupOutcome& outcome, const ScannedGroup& group, NameBytes how);
 
 // The outcome line of tiles whose sizes do not make a mosaic (tileCount of them).
 std::string LayoutFailureText(const LayoutFailure& failure, std::size_t tileCount);
 
-// "tessaro: PATH: REASON" and a line break, as console bytes (path and reason as given).
-std::string ErrorLine(std::string_view path, std::string_view reason);
+// "tessaro: PATH: REASON" and a line break, as console bytes (reason as given).
+std::string ErrorLine(std::string_view path, std::string_view reason, NameBytes how);
 
 // What the program prints without arguments, and for "/?".
 std::string UsageText();

@@ -16,8 +16,14 @@ namespace tessaro {
 // encoding; on Windows lets a console show the status line's escape sequences where it can.
 void InitConsole();
 
-// True when standard error is a terminal (on Windows a console), where a status line belongs.
+// True when standard error (standard output) is a terminal, on Windows a console: where a status
+// line belongs, and where a name's control characters must not reach.
 bool ErrorIsTerminal();
+bool OutputIsTerminal();
+
+// True when the console takes UTF-8 (on Linux, unless the locale's encoding is of the GBK family;
+// always on Windows, where text is converted as it is written).
+bool ConsoleTakesUtf8();
 
 // Program text as the writers take it: on Linux already in the locale's encoding, on Windows
 // still UTF-8.

@@ -72,6 +72,10 @@ void InitConsole() {
 
 bool ErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
+bool OutputIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
+
+bool ConsoleTakesUtf8() { return g_encoding == ConsoleEncoding::utf8; }
+
 std::string ConsoleText(std::string_view utf8) { return ToConsoleText(utf8, g_encoding); }
 
 void WriteOutput(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }

@@ -80,6 +80,10 @@ void InitConsole() {
 
 bool ErrorIsTerminal() { return ConsoleOf(stderr) != nullptr; }
 
+bool OutputIsTerminal() { return ConsoleOf(stdout) != nullptr; }
+
+bool ConsoleTakesUtf8() { return true; }
+
 std::string ConsoleText(std::string_view utf8) { return std::string(utf8); }
 
 void WriteOutput(std::string_view text) { WriteTo(stdout, text); }

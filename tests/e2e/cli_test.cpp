@@ -193,5 +193,30 @@ TEST(Cli, StatusLineOnATerminalOnlyAndErasedBeforeEveryOutcome) {
         << ::testing::PrintToString(status);
 }
 
+TEST(Cli, NamesReachATerminalWithTheirControlsEscaped) {
+    // A failing group whose tile is named to fake a success line and hide what follows, in a
+    // directory named to set the window title.
+    TempDir tmp;
+    const std::string dir = tmp / "t\x1b]0;title\a";
+    const std::string tile = "2\r\x1b[2K拼接成功!\x1b[8m\x7f\xc2\x9b.tif";
+    fs::create_directories(dir);
+    testing::WriteTiff(dir + "/a.tif", testing::PatternTile(8, 8, 1));
+    testing::WriteBytes(dir + "/" + tile, "not a tiff");
+    const auto lines = [](const std::string& dir, const std::string& tile) {
+        return " ++ 1/1 ++   path: " + dir + "\n拼接失败! 无法读取tif文件: " + dir + "/" + tile + "\n";
+    };
+    EXPECT_EQ(RunTessaro({tmp.path()}).out, lines(dir, tile));  // a pipe gets the names' bytes
+
+    RunOptions options;
+    options.terminal = Terminal::forBoth;
+    const RunResult run = RunTessaro({tmp.path()}, options);
+    std::vector<std::string> status;
+    const std::string shown = ShownLines(run.err, status);
+    const std::string expected = lines(tmp / "t\\033]0;title\\a",
+                                       "2\\r\\033[2K拼接成功!\\033[8m\\177\\302\\233.tif");
+    EXPECT_EQ(shown.substr(0, expected.size()), expected);
+    for (char control : {'\x1b', '\a', '\x7f'}) EXPECT_EQ(shown.find(control), std::string::npos);
+}
+
 }  // namespace
 }  // namespace tessaro

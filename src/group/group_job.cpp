@@ -36,6 +36,8 @@ GroupOutcome SpliceGroup(const ScannedGroup& group, bool deleteSources, FillMete
         return kSaved;
     }
 
+    // Counted before any tile is opened: a directory of too many takes no descriptors.
+    if (names.size() != 2 && names.size() != 4 && names.size() != 6) return {GroupResult::count};
     std::vector<UniqueFd> tiles;
     std::vector<TileRecord> records;
     for (const std::string& name : names) {
@@ -44,9 +46,7 @@ GroupOutcome SpliceGroup(const ScannedGroup& group, bool deleteSources, FillMete
         tiles.push_back(opened ? std::move(opened->fd) : UniqueFd());
     }
     // Every byte of the tiles is parsed in a confined child process, never here.
-    const bool joinable = names.size() == 2 || names.size() == 4 || names.size() == 6;
-    std::optional<DecoderChild> decoder =
-        joinable ? DecoderChild::Start(tiles, kMeasuringLimits) : std::nullopt;
+    std::optional<DecoderChild> decoder = DecoderChild::Start(tiles, kMeasuringLimits);
     const auto plan = PlanLayout(names.size(), [&](std::size_t i) {
         return decoder && tiles[i] ? decoder->Measure(i) : std::nullopt;
     });

@@ -7,11 +7,14 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 
+#include "open_gate.h"
 #include "run_binary.h"
 #include "os/unique_fd.h"
 #include "temp_dir.h"
@@ -515,7 +518,18 @@ TEST(HostileInput, HundredThousandEmptyFilesInOneDirectoryAreCountedNotRead) {
         std::snprintf(name, sizeof name, "%06d.tif", i);
         ASSERT_EQ(mknodat(dirFd.get(), name, S_IFREG | 0644, 0), 0) << name;
     }
-    const RunResult run = RunTessaro({tmp.path(), "1"}, Limited());
+    // Counted before any of them is opened: a group of too many tiles takes no descriptors that
+    // groups beside it need.
+    OpenGate gate(dir + "/000000.tif");
+    std::atomic<bool> done{false};
+    RunResult run;
+    std::thread runner([&] {
+        run = RunTessaro({tmp.path(), "1"}, Limited());
+        done = true;
+    });
+    if (gate.armed()) gate.Serve([](int) {}, done);
+    runner.join();
+    EXPECT_EQ(gate.opens(), 0);
     EXPECT_EQ(run.out, ProgressLine(dir) + CountLine(kFiles));
     ExpectCleanEnd(run, 1);
     EXPECT_EQ(ListNames(dir).size(), static_cast<std::size_t>(kFiles));

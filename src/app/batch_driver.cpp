@@ -6,15 +6,17 @@
 #include <condition_variable>
 #include <mutex>
 #include <numeric>
+#include <memory>
+#include <new>
 #include <optional>
 #include <string_view>
-#include <thread>
 
 #include "app/console.h"
 #include "app/messages.h"
 #include "app/status_line.h"
 #include "os/interrupt.h"
 #include "os/path_status.h"
+#include "os/thread.h"
 #include "scan/path_order.h"
 
 namespace tessaro {
@@ -34,24 +36,28 @@ uint64_t TileBytes(const ScannedGroup& group) {
     return bytes;
 }
 
-// Where the worker threads wait for one another: the last to arrive lets them all go. (MinGW's
+// Where the worker threads wait for one another: once as many as expected are there (a number
+// known only once every thread that could be had has started), they all go on. (MinGW's
 // std::latch can lose that wake-up and leave a finished run hanging.)
 class Rendezvous {
 public:
-    explicit Rendezvous(std::size_t threads) : waiting_(threads) {}
+    void Expect(std::size_t threads) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        expected_ = threads;
+        allHere_.notify_all();
+    }
     void ArriveAndWait() {
         std::unique_lock<std::mutex> lock(mutex_);
-        if (--waiting_ == 0) {
-            allHere_.notify_all();
-            return;
-        }
-        allHere_.wait(lock, [this] { return waiting_ == 0; });
+        ++arrived_;
+        allHere_.notify_all();
+        allHere_.wait(lock, [this] { return expected_ > 0 && arrived_ >= expected_; });
     }
 
 private:
     std::mutex mutex_;
     std::condition_variable allHere_;
-    std::size_t waiting_;
+    std::size_t expected_ = 0;
+    std::size_t arrived_ = 0;
 };
 
 // One group's lines and outcome, kept until it is its turn to be printed.
@@ -117,8 +123,8 @@ BatchOutcome SpliceTree(const std::string& rootDir, bool deleteSources, bool sho
 #endif
     // Decoding children are forked from these threads; no thread starts or ends while another may
     // be forking, so a child never inherits a lock held half-way through either.
-    Rendezvous started(workers);
-    Rendezvous finishing(workers);
+    Rendezvous started;
+    Rendezvous finishing;
     auto work = [&] {
         started.ArriveAndWait();
         for (std::size_t i; (i = next++) < jobs.size() && InterruptSignal() == 0;) {
@@ -127,7 +133,11 @@ BatchOutcome SpliceTree(const std::string& rootDir, bool deleteSources, bool sho
             {
                 std::optional<GroupProgress> meter;
                 if (progress) meter.emplace(*progress, static_cast<int>(i) + 1, tileBytes[i]);
-                outcome = splice(jobs[i], deleteSources, meter ? &*meter : nullptr);
+                try {
+                    outcome = splice(jobs[i], deleteSources, meter ? &*meter : nullptr);
+                } catch (const std::bad_alloc&) {
+                    outcome = GroupOutcome{GroupResult::readFailed};  // memory ran out here
+                }
             }
             result.saved = outcome.saved();
             result.abandoned = outcome.result == GroupResult::abandoned;
@@ -141,10 +151,19 @@ BatchOutcome SpliceTree(const std::string& rootDir, bool deleteSources, bool sho
         }
         finishing.ArriveAndWait();
     };
-    std::vector<std::thread> threads;
-    for (std::size_t w = 1; w < workers; ++w) threads.emplace_back(work);
-    if (workers > 0) work();
-    for (std::thread& thread : threads) thread.join();
+    // As many threads as the system gives, up to `workers` with this one: under tight limits
+    // (address space, processes) the groups are joined by fewer, or by this thread alone.
+    const auto runWork = [](void* w) { (*static_cast<decltype(work)*>(w))(); };
+    std::vector<std::unique_ptr<WorkThread>> threads;
+    std::size_t running = workers > 0 ? 1 : 0;
+    for (; running > 0 && running < workers; ++running) {
+        threads.push_back(std::make_unique<WorkThread>());
+        if (!threads.back()->Start(runWork, &work)) break;
+    }
+    started.Expect(running);
+    finishing.Expect(running);
+    if (running > 0) work();
+    threads.clear();  // each joins
     if (progress) PrintErrorText(SummaryText(tally, progress->Seconds()));
     return tally.failed == 0 ? BatchOutcome::allSaved : BatchOutcome::someFailed;
 }

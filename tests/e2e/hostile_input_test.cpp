@@ -10,6 +10,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -505,6 +506,45 @@ TEST(HostileInput, EveryOutcomeRepeatedLeaksNoDescriptorAndNoMemory) {
     const RunResult run = RunTessaro({tmp / "all", "1"}, options);
     EXPECT_EQ(run.out, expected);
     ExpectCleanEnd(run, 1);
+}
+
+TEST(HostileInput, TightLimitsNeverEndTheRunWithoutALine) {
+    // Under any address-space or descriptor limit the run either cannot start (one line on
+    // standard error, status 2) or gives every group its progress line and one outcome line.
+    TempDir tmp;
+    for (const char* name : {"a", "b"}) {
+        const std::string dir = MakeDir(tmp, name);
+        WriteTile(dir + "/1.tif", PatternTile(16, 16, 1));
+        WriteTile(dir + "/2.tif", PatternTile(16, 16, 2));
+    }
+    WriteTile(MakeDir(tmp, "c") + "/1.tif", PatternTile(16, 16, 3));
+    std::vector<RunOptions> limits;
+    for (long long megabytes : {12, 16, 20, 24}) {
+        limits.emplace_back();
+        limits.back().memoryLimitBytes = megabytes << 20;
+    }
+    for (int files = 4; files <= 12 && !RunsWrapped(); files += 2) {
+        limits.emplace_back();
+        limits.back().openFilesLimit = files;
+    }
+    for (const RunOptions& options : limits) {
+        SCOPED_TRACE("address space " + std::to_string(options.memoryLimitBytes) + ", descriptors " +
+                     std::to_string(options.openFilesLimit));
+        const RunResult run = RunTessaro({tmp.path()}, options);
+        EXPECT_EQ(run.signal, 0);
+        EXPECT_FALSE(run.timedOut);
+        if (run.exitCode == 2) {
+            EXPECT_EQ(run.out, "");
+            EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+            continue;
+        }
+        EXPECT_EQ(run.exitCode, 1);
+        std::istringstream lines(run.out);
+        int count = 0;
+        for (std::string line; std::getline(lines, line); ++count)
+            EXPECT_EQ(line.rfind(count % 2 == 0 ? " ++ " : "拼接", 0), 0u) << line;
+        EXPECT_EQ(count, 6) << run.out;
+    }
 }
 
 TEST(HostileInput, HundredThousandEmptyFilesInOneDirectoryAreCountedNotRead) {

@@ -50,6 +50,26 @@ constexpr int kWrappedTimeoutFactor = 20;
     dup2(devNull, 0);
     if (!options.workingDir.empty() && chdir(options.workingDir.c_str()) != 0) _exit(126);
     std::vector<std::string> wrapper = WrapperWords();
+    std::vector<char*> argv;
+    for (std::string& word : wrapper) argv.push_back(word.data());
+    std::string program = TESSARO_BINARY;
+    argv.push_back(program.data());
+    std::vector<std::string> argsCopy = args;
+    for (std::string& arg : argsCopy) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> envCopy = options.env;
+    if (!options.pauseAt.empty()) envCopy.push_back("TESSARO_TEST_PAUSE=" + options.pauseAt);
+    // Sanitizer settings reach the child, so that a finding there fails the test too.
+    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
+        if (const char* value = getenv(name)) envCopy.push_back(std::string(name) + "=" + value);
+    std::vector<char*> envp;
+    for (std::string& var : envCopy) envp.push_back(var.data());
+    envp.push_back(nullptr);
+    // Nothing of the test program's but standard input, output and error reaches the binary (a
+    // descriptor the test runner left open would count against a descriptor limit).
+    close_range(3, ~0u, 0);
+    // The limits come last: under a tight address-space limit, this copy of the test program
+    // could allocate nothing more.
 #ifndef TESSARO_SANITIZED
     // A wrapper such as valgrind needs far more address space than the binary alone.
     if (options.memoryLimitBytes > 0 && wrapper.empty()) {
@@ -77,21 +97,6 @@ constexpr int kWrappedTimeoutFactor = 20;
     }
     if (options.gid >= 0 && (setgroups(0, nullptr) != 0 || setgid(options.gid) != 0)) _exit(125);
     if (options.uid >= 0 && setuid(options.uid) != 0) _exit(125);
-    std::vector<char*> argv;
-    for (std::string& word : wrapper) argv.push_back(word.data());
-    std::string program = TESSARO_BINARY;
-    argv.push_back(program.data());
-    std::vector<std::string> argsCopy = args;
-    for (std::string& arg : argsCopy) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> envCopy = options.env;
-    if (!options.pauseAt.empty()) envCopy.push_back("TESSARO_TEST_PAUSE=" + options.pauseAt);
-    // Sanitizer settings reach the child, so that a finding there fails the test too.
-    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
-        if (const char* value = getenv(name)) envCopy.push_back(std::string(name) + "=" + value);
-    std::vector<char*> envp;
-    for (std::string& var : envCopy) envp.push_back(var.data());
-    envp.push_back(nullptr);
     if (wrapper.empty())
         execve(program.c_str(), argv.data(), envp.data());
     else

@@ -4,6 +4,7 @@
 #include "sandbox/decoder_client.h"
 #include "decode/canvas_fill.h"
 #include "group/group_plan.h"
+#include "group/mosaic_backup.h"
 #include "group/mosaic_path.h"
 #include "group/tile_removal.h"
 #include "os/pinned_dir.h"
@@ -36,6 +37,9 @@ GroupOutcome SpliceGroup(const ScannedGroup& group, bool deleteSources, FillMete
         return kSaved;
     }
 
+    // The mosaic in place may be the only copy of tiles an earlier run deleted (tiles arrived
+    // beside its leftovers): it is kept, not replaced.
+    const bool keepEarlier = journal && HoldsDeletedTiles(dir.get(), *mosaicName, *journal);
     // Counted before any tile is opened: a directory of too many takes no descriptors.
     if (names.size() != 2 && names.size() != 4 && names.size() != 6) return {GroupResult::count};
     std::vector<UniqueFd> tiles;
@@ -64,6 +68,7 @@ GroupOutcome SpliceGroup(const ScannedGroup& group, bool deleteSources, FillMete
         case FillOutcome::writeFailed: return kSaveFailed;
     }
     decoder.reset();
+    if (keepEarlier && !KeepNumberedBackup(dir.get(), *mosaicName)) return kSaveFailed;
     // With deletion ahead, the mosaic must be on stable storage before the first tile goes.
     if (!SaveBmp24(*canvas, deleteSources)) {
         // In place but not known to be durable (its directory could not be flushed): the

@@ -125,7 +125,11 @@ UniqueHandle OpenDirectoryAt(const std::string& path) {
     return dir;
 }
 
-bool RenameByHandle(HANDLE file, HANDLE dir, const std::string& name, bool replace) {
+namespace {
+
+// Renaming and linking take the same record: the new name, relative to `dir`.
+bool SetNameByHandle(HANDLE file, HANDLE dir, const std::string& name, bool replace,
+                     FILE_INFORMATION_CLASS what) {
     const std::wstring wide = WideFromUtf8(name);
     const std::size_t nameBytes = wide.size() * sizeof(wchar_t);
     const std::size_t size = offsetof(FILE_RENAME_INFORMATION, FileName) + nameBytes;
@@ -138,9 +142,21 @@ bool RenameByHandle(HANDLE file, HANDLE dir, const std::string& name, bool repla
     // The name goes to the file system as it is, relative to `dir` (the Win32 call would first
     // make it a path from the current directory).
     IO_STATUS_BLOCK io{};
-    const NTSTATUS status =
-        NtSetInformationFile(file, &io, info, static_cast<ULONG>(size), FileRenameInformation);
+    const NTSTATUS status = NtSetInformationFile(file, &io, info, static_cast<ULONG>(size), what);
     return NT_SUCCESS(status) || FailWith(RtlNtStatusToDosError(status));
+}
+
+// FILE_LINK_INFORMATION, laid out as FILE_RENAME_INFORMATION.
+constexpr auto kFileLinkInformation = static_cast<FILE_INFORMATION_CLASS>(11);
+
+}  // namespace
+
+bool RenameByHandle(HANDLE file, HANDLE dir, const std::string& name, bool replace) {
+    return SetNameByHandle(file, dir, name, replace, FileRenameInformation);
+}
+
+bool LinkByHandle(HANDLE file, HANDLE dir, const std::string& name) {
+    return SetNameByHandle(file, dir, name, false, kFileLinkInformation);
 }
 
 bool MarkForDeletion(HANDLE file) {

@@ -36,6 +36,10 @@ UniqueHandle OpenDirectoryAt(const std::string& path);
 // atomically replacing a file there when `replace`. False on failure, with errno set.
 bool RenameByHandle(HANDLE file, HANDLE dir, const std::string& name, bool replace);
 
+// Gives the open file a further name `name` in the directory `dir` (a hard link); fails when the
+// name is taken. False on failure, with errno set.
+bool LinkByHandle(HANDLE file, HANDLE dir, const std::string& name);
+
 // Marks the open file (which needs DELETE access) for deletion: its name goes at once where the
 // file system allows it, else when its last handle is closed. Fails for a read-only file.
 bool MarkForDeletion(HANDLE file);

@@ -60,6 +60,14 @@ bool RemoveEntry(int dirFd, const std::string& name);
 // when `to` is taken. On failure errno is ENOENT when `from` is gone.
 bool RenameEntry(int dirFd, const std::string& from, const std::string& to, bool replace);
 
+// Gives the file at entry `from` of the directory a second name `to` in the same directory (a
+// hard link); fails when `to` is taken, with errno EEXIST.
+bool LinkEntry(int dirFd, const std::string& from, const std::string& to);
+
+// Puts the directory's entries on stable storage (where the system asks for it: on Windows the
+// file system keeps its own journal of names).
+bool SyncDirectory(int dirFd);
+
 // For the tests: when the environment variable TESSARO_TEST_PAUSE names `step`, the process
 // stops itself there (SIGSTOP; on Windows all its threads are suspended), so a test can act at
 // that exact point and then continue or kill it. Steps, in order: "pinned", "measured", "saved",

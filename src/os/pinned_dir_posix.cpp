@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -71,6 +72,18 @@ bool RemoveEntry(int dirFd, const std::string& name) {
 bool RenameEntry(int dirFd, const std::string& from, const std::string& to, bool replace) {
     if (replace) return renameat(dirFd, from.c_str(), dirFd, to.c_str()) == 0;
     return renameat2(dirFd, from.c_str(), dirFd, to.c_str(), RENAME_NOREPLACE) == 0;
+}
+
+bool LinkEntry(int dirFd, const std::string& from, const std::string& to) {
+    return linkat(dirFd, from.c_str(), dirFd, to.c_str(), 0) == 0;
+}
+
+bool SyncDirectory(int dirFd) {
+    int result;
+    do {
+        result = fsync(dirFd);
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
 }
 
 std::optional<OpenedTile> OpenTileAt(int dirFd, const std::string& name) {

@@ -115,6 +115,15 @@ bool RenameEntry(int dirFd, const std::string& from, const std::string& to, bool
     return entry && RenameByHandle(entry.get(), dir, to, replace);
 }
 
+bool LinkEntry(int dirFd, const std::string& from, const std::string& to) {
+    const HANDLE dir = HandleOf(dirFd);
+    const UniqueHandle entry = OpenRelative(
+        dir, from, {FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, FILE_OPEN, FILE_NON_DIRECTORY_FILE});
+    return entry && LinkByHandle(entry.get(), dir, to);
+}
+
+bool SyncDirectory(int) { return true; }
+
 std::optional<OpenedTile> OpenTileAt(int dirFd, const std::string& name) {
     const HANDLE dir = HandleOf(dirFd);
     // Reading needs no right to the file's security; following a link does, to learn whose

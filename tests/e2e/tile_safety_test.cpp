@@ -95,6 +95,27 @@ TEST(TileSafety, LeftoversOfADeletionCutShortNeverReplaceTheCompleteMosaic) {
     }
 }
 
+TEST(TileSafety, TilesArrivingBesideLeftoversNeverReplaceTheOnlyCopy) {
+    // Killed after two of four tiles were deleted; a scanner then writes two more: the four make
+    // a group, and the complete mosaic, the only copy of the two deleted tiles, is kept.
+    TempDir tmp;
+    const EqualGroup group = MakeEqualGroup(tmp / "quad", 4);
+    const RunResult first =
+        RunTessaro({group.dir, "1"}, PauseAt("deleted", [](int n) { return n == 2 ? SIGKILL : SIGCONT; }));
+    EXPECT_EQ(first.signal, SIGKILL);
+    std::vector<DecodedTile> tiles;
+    for (int t = 3; t <= 6; ++t) {
+        const RgbImage image = PatternTile(24, 16, static_cast<uint8_t>(t));
+        tiles.push_back({24, 16, ExpectedBgrBottomUp(image)});
+        if (t > 4) WriteTiff(group.dir + "/" + std::to_string(t) + ".tif", image);
+    }
+    const RunResult rerun = RunTessaro({group.dir, "1"});
+    EXPECT_EQ(rerun.out, ProgressLine(group.dir) + kSuccessLine);
+    EXPECT_EQ(ListNames(group.dir), (Names{"quad.bmp", "quad.bmp.~1~"}));
+    EXPECT_TRUE(SameFileBytes(ReadBytes(group.bmp + ".~1~"), group.expected));
+    EXPECT_TRUE(SameFileBytes(ReadBytes(group.bmp), ExpectedBmpFile(tiles)));
+}
+
 TEST(TileSafety, SwappingDirectoriesForLinksAtAnyStepTouchesNothingOutside) {
     for (const char* step : {"pinned", "measured", "saved", "journaled", "moved", "deleted"}) {
         SCOPED_TRACE(step);

@@ -8,8 +8,7 @@
 #include <optional>
 #include <thread>
 
-#include "bmp/bmp_file.h"
-#include "tiff/tiff_reader.h"
+#include "decode/decode_service.h"
 
 namespace tessaro {
 
@@ -66,16 +65,13 @@ DecoderReply AnswerRequest(const DecoderRequest& request, const std::vector<Uniq
                            UniqueFd canvasFd, FillMeter* meter, std::string_view mode) {
     DecoderReply reply{};
     if (request.op == DecoderOp::measure && request.index < tiles.size()) {
-        const std::optional<TileSize> size = TIFFWH(tiles[request.index].get());
+        const std::optional<TileSize> size = MeasureTile(tiles[request.index].get());
         reply.ok = size.has_value();
         if (size) reply.size = *size;
     } else if (request.op == DecoderOp::fill && canvasFd) {
-        BmpFile canvas;
-        canvas.fd = std::move(canvasFd);
-        canvas.width = request.layout.canvasWidth;
-        canvas.height = request.layout.canvasHeight;
         PausingMeter pausing(meter);
-        reply.outcome = FillCanvas(tiles, request.layout, canvas, mode == "slow" ? &pausing : meter);
+        reply.outcome = FillMosaic(tiles, request.layout, std::move(canvasFd),
+                                   mode == "slow" ? &pausing : meter);
         reply.ok = 1;
     }
     return reply;

@@ -4,23 +4,9 @@
 // it leaves no core dump.
 #pragma once
 
-#include <cstdint>
+#include "sandbox/limits.h"
 
 namespace tessaro {
-
-struct DecoderLimits {
-    uint64_t addressSpaceBytes = 0;  // RLIMIT_AS; 0 for none
-    uint64_t cpuSeconds = 0;         // RLIMIT_CPU; 0 for none
-};
-
-// The limits for a group of `pixels` pixels in all (the sum of its tiles' areas, or an estimate
-// before they are measured): 1 GiB of address space plus 8 bytes a pixel, and 60 s of processor
-// time plus 1 s for every 4 million pixels. Decoding costs far less; the limits only stop a
-// runaway decoder.
-DecoderLimits LimitsForPixels(uint64_t pixels);
-
-// While tiles are only measured: no size is known yet, and measuring needs little.
-inline constexpr DecoderLimits kMeasuringLimits{uint64_t{1} << 30, 60};
 
 // Applies the limits (as soft limits, which the parent may raise with prlimit up to the hard ones
 // inherited; the filter keeps the child itself from changing them) and the system-call filter to

@@ -65,10 +65,6 @@ bool SetSoftLimits(pid_t pid, const DecoderLimits& limits) {
 
 bool SetDecoderLimits(int pid, const DecoderLimits& limits) { return SetSoftLimits(pid, limits); }
 
-DecoderLimits LimitsForPixels(uint64_t pixels) {
-    return {(uint64_t{1} << 30) + 8 * pixels, 60 + pixels / 4000000};
-}
-
 namespace {
 
 // The filter as a BPF program: built by libseccomp once, in the parent, so that each child only

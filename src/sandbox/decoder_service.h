@@ -15,6 +15,7 @@
 #include "mosaic/tile_layout.h"
 #include "os/unique_fd.h"
 #include "decode/fill_meter.h"
+#include "sandbox/test_modes.h"
 
 namespace tessaro {
 
@@ -44,26 +45,6 @@ struct DecoderReply {
     uint64_t mosaicBytes = 0;  // fill, progress: the mosaic's pixel bytes once the fill has
     uint64_t written = 0;      // begun, and how many of them are written
 };
-
-// How long the parent waits for one reply from a child under `limits`: twice its processor time
-// (it shares the machine), plus slack.
-inline uint64_t ReplyTimeoutSeconds(const DecoderLimits& limits) {
-    return 2 * limits.cpuSeconds + 30;
-}
-
-// For the tests, TESSARO_TEST_DECODER: "crash", "abort", "spin" (under a processor limit of one
-// second) or "hog" (memory) make the child misbehave before its first answer, to show that only
-// its group pays; "slow" makes it pause a quarter of a second after each band it writes, to show
-// its progress. Empty when unset.
-std::string_view DecoderTestMode();
-
-// The limits a child runs under for `mode`: `limits`, with one second of processor time for
-// "spin".
-DecoderLimits LimitsForTestMode(const DecoderLimits& limits, std::string_view mode);
-
-// In the child, before its first answer: crashes, aborts, spins or exhausts its memory as `mode`
-// asks; returns at once for any other mode.
-void MisbehaveForTest(std::string_view mode);
 
 // In the child: the answer to one request. A fill writes through `canvasFd` (a duplicate of the
 // parent's mosaic file, closed here) and reports its progress to `meter` (if any); for the test

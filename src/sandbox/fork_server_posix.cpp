@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <malloc.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -16,38 +15,21 @@
 #include <csignal>
 #include <cstdint>
 #include <mutex>
+#include <optional>
+#include <span>
+#include <vector>
 
-#include "sandbox/decoder_service.h"
 #include "sandbox/child_posix.h"
+#include "sandbox/confine.h"
+#include "sandbox/protocol.h"
 #include "sandbox/socket_message_posix.h"
+#include "sandbox/test_modes.h"
 
 namespace tessaro::decoder_detail {
 
 namespace {
 
-constexpr std::size_t kMaxTiles = 6;
-constexpr std::size_t kMaxReleased = 16;
-
-// The run asks for a child for a group's tiles (they come with the request, in group order, one
-// per bit of `present`, followed by the child's end of a socket the run has made for it), and
-// tells which children it is done with. tileCount 0: releases only. The answer goes over that
-// socket (DecoderReplyKind::started), ahead of anything the child sends.
-struct ServerRequest {
-    uint32_t tileCount;
-    uint32_t present;
-    DecoderLimits limits;
-    uint32_t releasedCount;
-    int32_t released[kMaxReleased];
-};
-
-// What a waiting child gets from the server: its group's tiles, as in ServerRequest, and its
-// socket to the run.
-struct Assignment {
-    uint32_t tileCount;
-    uint32_t present;
-};
-
-// ---- the run's side --------------------------------------------------------------------------
+// ---- the run's side
 
 struct Client {
     std::mutex mutex;   // guards what follows
@@ -73,12 +55,12 @@ Client& TheClient() {
 
 // Sends the released children (those beyond what one request carries first); false when the
 // server is gone. The client's mutex is held.
-bool SendReleases(Client& client, ServerRequest& request) {
-    while (client.released.size() > kMaxReleased) {
-        ServerRequest releases{};
-        releases.releasedCount = kMaxReleased;
-        std::copy_n(client.released.end() - kMaxReleased, kMaxReleased, releases.released);
-        client.released.resize(client.released.size() - kMaxReleased);
+bool SendReleases(Client& client, ForkRequest& request) {
+    while (client.released.size() > kMaxReleasedChildren) {
+        ForkRequest releases{};
+        releases.releasedCount = kMaxReleasedChildren;
+        std::copy_n(client.released.end() - kMaxReleasedChildren, kMaxReleasedChildren, releases.released);
+        client.released.resize(client.released.size() - kMaxReleasedChildren);
         if (!SendMessage(client.control, &releases, sizeof releases)) return false;
     }
     request.releasedCount = static_cast<uint32_t>(client.released.size());
@@ -87,7 +69,11 @@ bool SendReleases(Client& client, ServerRequest& request) {
     return true;
 }
 
-// ---- the server ------------------------------------------------------------------------------
+// ---- the server
+
+DecoderLimits LimitsFromWire(const WireLimits& wire) {
+    return {wire.addressSpaceBytes, wire.cpuSeconds};
+}
 
 // Children kept ready ahead of requests.
 constexpr std::size_t kReadyChildren = 2;
@@ -110,9 +96,9 @@ bool SameLimits(const DecoderLimits& a, const DecoderLimits& b) {
     if (socket != 3 && dup2(socket, 3) != 3) _exit(3);
     close_range(4, ~0u, 0);
     if (!ConfineDecoder(LimitsForTestMode(kMeasuringLimits, DecoderTestMode()))) _exit(3);
-    Assignment assignment{};
+    ForkAssignment assignment{};
     std::vector<UniqueFd> passed;
-    if (!ReceiveMessage(3, &assignment, sizeof assignment, &passed) || assignment.tileCount > kMaxTiles ||
+    if (!ReceiveMessage(3, &assignment, sizeof assignment, &passed) || assignment.tileCount > kMaxGroupTiles ||
         static_cast<std::size_t>(std::popcount(assignment.present)) + 1 != passed.size())
         _exit(0);
     close(3);
@@ -147,7 +133,7 @@ void ReapEnded(std::vector<pid_t>& pids) {
 // Hands a ready child (or a new one) the request's tiles and socket, telling the run over that
 // socket which child it got, before the child has it, so that nothing the child sends comes
 // first. Without a child, the run is told so.
-void HandOut(const ServerRequest& request, std::vector<UniqueFd>& passed,
+void HandOut(const ForkRequest& request, std::vector<UniqueFd>& passed,
              std::vector<ReadyChild>& ready, std::vector<pid_t>& handedOut, std::vector<pid_t>& released) {
     std::array<int, kMaxPassedFds> fdArray;
     std::transform(passed.begin(), passed.end(), fdArray.begin(), [](const UniqueFd& fd) { return fd.get(); });
@@ -162,7 +148,7 @@ void HandOut(const ServerRequest& request, std::vector<UniqueFd>& passed,
     } else {
         child = ForkChild();
     }
-    const DecoderLimits limits = LimitsForTestMode(request.limits, DecoderTestMode());
+    const DecoderLimits limits = LimitsForTestMode(LimitsFromWire(request.limits), DecoderTestMode());
     const DecoderLimits confined = LimitsForTestMode(kMeasuringLimits, DecoderTestMode());
     if (child && !SameLimits(limits, confined) && !SetDecoderLimits(child->pid, limits)) {
         kill(child->pid, SIGKILL);
@@ -172,12 +158,14 @@ void HandOut(const ServerRequest& request, std::vector<UniqueFd>& passed,
     if (child) started.pid = child->pid;
     if (!SendMessage(channel, &started, sizeof started) || !child) return;
     // (Should it have died waiting, the run finds the socket closed.)
-    const Assignment assignment{request.tileCount, request.present};
+    const ForkAssignment assignment{request.tileCount, request.present};
     SendMessage(child->link.get(), &assignment, sizeof assignment, fds);
     handedOut.push_back(child->pid);
 }
 
-[[noreturn]] void RunServer(int control) {
+}  // namespace
+
+void RunForkServer(int control) {
     // Interrupts are the run's business: the server goes when the run's socket closes.
     for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(signal, SIG_IGN);
     // Nothing of the run stays open but the socket (moved to 3); 0 to 2 become /dev/null, so that
@@ -224,10 +212,10 @@ void HandOut(const ServerRequest& request, std::vector<UniqueFd>& passed,
         }
         // (Children that end are reaped here, at the next request: a zombie costs nothing, and
         // waking for each one would cost the server the pages a signal touches.)
-        ServerRequest request{};
+        ForkRequest request{};
         passed.clear();
-        if (!ReceiveMessage(3, &request, sizeof request, &passed) || request.tileCount > kMaxTiles ||
-            request.releasedCount > kMaxReleased ||
+        if (!ReceiveMessage(3, &request, sizeof request, &passed) || request.tileCount > kMaxGroupTiles ||
+            request.releasedCount > kMaxReleasedChildren ||
             static_cast<std::size_t>(std::popcount(request.present)) + (request.tileCount > 0) != passed.size())
             break;  // the run has ended
         for (uint32_t i = 0; i < request.releasedCount; ++i)
@@ -252,8 +240,6 @@ void HandOut(const ServerRequest& request, std::vector<UniqueFd>& passed,
     _exit(0);
 }
 
-}  // namespace
-
 bool StartForkServer() {
     static const bool started = [] {
         Client& client = TheClient();
@@ -263,7 +249,7 @@ bool StartForkServer() {
         int ends[2];
         if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) return false;
         const pid_t pid = fork();
-        if (pid == 0) RunServer(ends[1]);
+        if (pid == 0) RunForkServer(ends[1]);
         close(ends[1]);
         if (pid < 0) {
             close(ends[0]);
@@ -278,10 +264,10 @@ bool StartForkServer() {
 
 bool ForkThroughServer(const std::vector<UniqueFd>& tiles, const DecoderLimits& limits, int socket) {
     Client& client = TheClient();
-    if (tiles.empty() || tiles.size() > kMaxTiles) return false;
-    ServerRequest request{};
+    if (tiles.empty() || tiles.size() > kMaxGroupTiles) return false;
+    ForkRequest request{};
     request.tileCount = static_cast<uint32_t>(tiles.size());
-    request.limits = limits;
+    request.limits = {limits.addressSpaceBytes, limits.cpuSeconds};
     std::vector<int> fds;
     for (std::size_t i = 0; i < tiles.size(); ++i)
         if (tiles[i]) {

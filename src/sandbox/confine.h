@@ -4,7 +4,8 @@
 // capped (limits.h) and it leaves no core dump.
 //
 // On Linux the child confines itself, right after the fork and before it reads a byte: a
-// system-call filter and resource limits, which its parent may raise later (confine_posix.cpp). On Windows the run confines the worker from outside, before
+// system-call filter (confine_seccomp_posix.cpp) and resource limits (confine_rlimits_posix.cpp),
+// which its parent may raise later. On Windows the run confines the worker from outside, before
 // it runs an instruction: a job object (confine_job_win.cpp) and a restricted token
 // (confine_token_win.cpp).
 #pragma once
@@ -33,18 +34,25 @@ UniqueHandle RestrictedDecoderToken();
 
 #else
 
-// Applies the limits (as soft limits, which the parent may raise with prlimit up to the hard ones
-// inherited; the filter keeps the child itself from changing them) and the system-call filter to
-// the calling process (all its threads must be created after this). False when the filter cannot
-// be installed; the caller must then not decode.
+// In a freshly forked child: it dies with its parent, cannot be inspected, leaves no core, runs
+// under `limits` and then under the system-call filter (all its threads must be created after
+// this). False when any of that fails; the caller must then not decode.
 bool ConfineDecoder(const DecoderLimits& limits);
 
 // Builds the system-call filter once, ahead of the children that install it (call it before
-// forking; ConfineDecoder would otherwise build it in every child).
+// forking; each child would otherwise build it itself).
 void PrepareDecoderFilter();
 
-// Sets the soft limits of a confined child from its parent.
+// Installs the filter in the calling process, for good.
+bool InstallDecoderFilter();
+
+// Sets the soft limits of process `pid` (0: the calling one) within the hard ones inherited:
+// a confined child's from its parent, which may raise them; the filter keeps the child itself
+// from changing them.
 bool SetDecoderLimits(int pid, const DecoderLimits& limits);
+
+// No core file for the calling process, ever.
+bool ForbidCoreDumps();
 
 #endif
 

@@ -16,7 +16,8 @@
 // on; the run is made the subreaper of whatever the server leaves behind, so that the same holds
 // should the server die first.
 //
-// What the run and the server send each other is in protocol.h (ForkRequest, ForkAssignment).
+// The run's side is fork_server_client_posix.cpp; the server process is fork_server_posix.cpp.
+// What they send each other is in protocol.h (ForkRequest, ForkAssignment).
 #pragma once
 
 #include <sys/types.h>

@@ -1,8 +1,8 @@
 // What crosses the process boundary: every record the run, its decoding children and (on Linux)
 // the fork server send each other. Each is sent whole, as one message, and holds only numbers of
 // fixed width: no pointer, and no type of the rest of the program, whose forms may change on
-// either side. The two sides convert at their edges (client.cpp for the run, child.cpp for the
-// child).
+// either side. The two sides convert at their edges: client.cpp for the run, child.cpp for the
+// child, and the fork server's two files for the limits it passes on.
 //
 // The run asks and the child answers: a DecoderOp names each request, and every request gets one
 // answer (DecoderReplyKind::answer). How the records travel differs by system:

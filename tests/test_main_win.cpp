@@ -3,7 +3,7 @@
 // then serves its parent and runs no test.
 #include <gtest/gtest.h>
 
-#include "sandbox/worker.h"
+#include "sandbox/child_win.h"
 
 int main(int argc, char** argv) {
     if (tessaro::RunDecoderWorkerIfAsked()) return 0;

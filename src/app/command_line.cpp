@@ -6,7 +6,7 @@
 #include "app/batch_driver.h"
 #include "app/console.h"
 #include "app/messages.h"
-#include "sandbox/decoder_client.h"
+#include "sandbox/client.h"
 #include "os/interrupt.h"
 
 namespace tessaro {

@@ -1,7 +1,7 @@
 #include "app/command_line.h"
 #include "os/program_args.h"
 #ifdef _WIN32
-#include "sandbox/worker.h"
+#include "sandbox/child_win.h"
 #endif
 
 int main(int argc, char** argv) {

@@ -1,7 +1,7 @@
 #include "group/group_job.h"
 
 #include "bmp/bmp_file.h"
-#include "sandbox/decoder_client.h"
+#include "sandbox/client.h"
 #include "decode/canvas_fill.h"
 #include "group/group_plan.h"
 #include "group/mosaic_backup.h"

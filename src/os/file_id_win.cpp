@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "os/handle_fd_win.h"
+#include "os/local_free_win.h"
 #include "os/nt_file_win.h"
 
 namespace tessaro {
@@ -26,10 +27,6 @@ SidBytes CopySid(PSID sid) {
     const auto* bytes = static_cast<const BYTE*>(sid);
     return SidBytes(bytes, bytes + GetLengthSid(sid));
 }
-
-struct LocalFreeDeleter {
-    void operator()(void* memory) const { LocalFree(memory); }
-};
 
 // The file's owner; empty when Windows reports none or the handle may not read it.
 std::optional<SidBytes> OwnerOf(HANDLE handle) {

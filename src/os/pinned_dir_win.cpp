@@ -9,6 +9,7 @@
 
 #include "os/file_id_win.h"
 #include "os/handle_fd_win.h"
+#include "os/local_free_win.h"
 #include "os/interrupt.h"
 #include "os/nt_file_win.h"
 
@@ -30,10 +31,6 @@ std::wstring Hex(uint64_t value) {
     for (int i = 15; i >= 0; --i, value >>= 4) text[static_cast<std::size_t>(i)] = kDigits[value & 0xF];
     return text;
 }
-
-struct LocalFreeDeleter {
-    void operator()(void* memory) const { LocalFree(memory); }
-};
 
 // The mutex standing for the directory: in the global namespace where it may be created or
 // opened, else in the session's.

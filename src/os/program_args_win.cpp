@@ -1,5 +1,6 @@
 #include <memory>
 
+#include "os/local_free_win.h"
 #include "os/program_args.h"
 #include "os/wide_text_win.h"
 #include "os/windows_win.h"
@@ -9,10 +10,6 @@
 namespace tessaro {
 
 namespace {
-
-struct LocalFreer {
-    void operator()(LPWSTR* block) const { LocalFree(block); }
-};
 
 // An argument as the C runtime read it, in the ANSI code page, as UTF-8.
 std::string FromAnsiCodePage(const char* text) {
@@ -27,7 +24,7 @@ std::string FromAnsiCodePage(const char* text) {
 
 std::vector<std::string> ProgramArguments(int argc, char** argv) {
     int count = 0;
-    const std::unique_ptr<LPWSTR, LocalFreer> wide(CommandLineToArgvW(GetCommandLineW(), &count));
+    const std::unique_ptr<LPWSTR, LocalFreeDeleter> wide(CommandLineToArgvW(GetCommandLineW(), &count));
     std::vector<std::string> args;
     if (!wide) {  // out of memory: the C runtime's reading will do, for what the code page holds
         for (int i = 0; i < argc; ++i) args.push_back(FromAnsiCodePage(argv[i]));

@@ -1,12 +1,18 @@
 #include "sandbox/channel_win.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cwchar>
+#include <random>
+
+#include "os/interrupt.h"
 
 namespace tessaro {
 
 namespace {
 
 constexpr wchar_t kDigits[] = L"0123456789abcdef";
+constexpr DWORD kPipeBufferBytes = 4096;
 
 int DigitValue(wchar_t c) {
     for (int value = 0; value < 16; ++value)
@@ -42,6 +48,60 @@ std::optional<WorkerChannelName> ParseWorkerSetting(const std::wstring& setting)
         name.token.bytes[i] = static_cast<uint8_t>(high << 4 | low);
     }
     return name;
+}
+
+std::optional<PipeEnds> MakePipe() {
+    static std::atomic<unsigned> serial{0};
+    std::random_device random;
+    wchar_t name[96];
+    std::swprintf(name, sizeof name / sizeof name[0], L"\\\\.\\pipe\\tessaro-decoder-%lu-%u-%08x%08x",
+                  static_cast<unsigned long>(GetCurrentProcessId()), serial.fetch_add(1),
+                  static_cast<unsigned>(random()), static_cast<unsigned>(random()));
+    PipeEnds ends;
+    ends.parent.reset(CreateNamedPipeW(
+        name, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+        PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
+        kPipeBufferBytes, kPipeBufferBytes, 0, nullptr));
+    if (!ends.parent) return std::nullopt;
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    ends.worker.reset(CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, &inheritable,
+                                  OPEN_EXISTING, 0, nullptr));
+    ULONG client = 0;
+    DWORD mode = PIPE_READMODE_MESSAGE;
+    if (!ends.worker || !GetNamedPipeClientProcessId(ends.parent.get(), &client) ||
+        client != GetCurrentProcessId() ||
+        !SetNamedPipeHandleState(ends.worker.get(), &mode, nullptr, nullptr))
+        return std::nullopt;
+    return ends;
+}
+
+bool Transfer(HANDLE pipe, HANDLE done, bool write, void* data, DWORD size,
+              std::chrono::steady_clock::time_point deadline, const std::function<void()>& tick) {
+    OVERLAPPED io{};
+    io.hEvent = done;
+    const BOOL started = write ? WriteFile(pipe, data, size, nullptr, &io)
+                               : ReadFile(pipe, data, size, nullptr, &io);
+    if (!started && GetLastError() != ERROR_IO_PENDING) return false;
+    const HANDLE interrupt = static_cast<HANDLE>(InterruptEvent());
+    const HANDLE waits[2] = {done, interrupt};
+    DWORD woke = WAIT_TIMEOUT;
+    while (woke == WAIT_TIMEOUT) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) break;
+        const DWORD slice =
+            static_cast<DWORD>(std::min<int64_t>(tick ? 100 : INFINITE - 1, left.count()));
+        woke = WaitForMultipleObjects(interrupt ? 2 : 1, waits, FALSE, slice);
+        if (woke == WAIT_TIMEOUT && tick) tick();
+    }
+    DWORD moved = 0;
+    if (woke != WAIT_OBJECT_0) {
+        // The buffer and the OVERLAPPED must outlive the transfer: wait for the cancellation.
+        CancelIoEx(pipe, &io);
+        GetOverlappedResult(pipe, &io, &moved, TRUE);
+        return false;
+    }
+    return GetOverlappedResult(pipe, &io, &moved, FALSE) && moved == size;
 }
 
 }  // namespace tessaro

@@ -12,11 +12,13 @@
 #include <variant>
 
 #include "bmp/bmp_file.h"
-#include "sandbox/decoder_service.h"
-#include "sandbox/socket_message_posix.h"
 #include "decode/canvas_fill.h"
-#include "mosaic/tile_layout.h"
 #include "decode/fill_meter.h"
+#include "mosaic/tile_layout.h"
+#include "sandbox/child.h"
+#include "sandbox/protocol.h"
+#include "sandbox/socket_message_posix.h"
+#include "sandbox/test_modes.h"
 #include "tiff/tiff_reader.h"
 
 namespace tessaro {

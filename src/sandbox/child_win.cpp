@@ -1,14 +1,16 @@
-#include "sandbox/worker.h"
+#include "sandbox/child_win.h"
 
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "sandbox/channel_win.h"
-#include "sandbox/decoder_service.h"
 #include "os/handle_fd_win.h"
 #include "os/unique_handle_win.h"
 #include "os/windows_win.h"
+#include "sandbox/channel_win.h"
+#include "sandbox/child.h"
+#include "sandbox/protocol.h"
+#include "sandbox/test_modes.h"
 
 namespace tessaro {
 
@@ -84,13 +86,11 @@ void Serve(HANDLE pipe, const std::vector<UniqueFd>& tiles, FillPage* page) {
     const std::string_view mode = DecoderTestMode();
     PageMeter meter(page);
     for (bool first = true;; first = false) {
-        WorkerRequest request;
+        DecoderRequest request{};
         if (!ReadMessage(pipe, &request, sizeof request)) return;  // the parent is done
         if (first) MisbehaveForTest(mode);
-        UniqueFd canvas = request.request.op == DecoderOp::fill ? FileFd(request.canvas, 0)
-                                                                : UniqueFd();
-        const DecoderReply reply =
-            AnswerRequest(request.request, tiles, std::move(canvas), &meter, mode);
+        UniqueFd canvas = request.op == DecoderOp::fill ? FileFd(request.canvas, 0) : UniqueFd();
+        const DecoderReply reply = AnswerRequest(request, tiles, std::move(canvas), &meter, mode);
         if (!WriteMessage(pipe, &reply, sizeof reply)) return;
     }
 }
@@ -103,7 +103,7 @@ bool RunDecoderWorkerIfAsked() {
     const HANDLE pipe = FromValue(name->pipe);
     WorkerGreeting greeting;
     if (!ReadMessage(pipe, &greeting, sizeof greeting) || !(greeting.token == name->token) ||
-        greeting.tileCount > kMaxWorkerTiles)
+        greeting.tileCount > kMaxGroupTiles)
         return false;  // not started by DecoderChild::Start after all
     const UniqueHandle ownedPipe(pipe);
     SetEnvironmentVariableW(kWorkerVariable, nullptr);

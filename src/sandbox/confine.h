@@ -1,38 +1,59 @@
 // Confinement of the decoding child: once confined, a process can read and write the descriptors
-// it holds, allocate memory and run threads, and nothing else. It cannot open a file, run a
-// program, make a socket or signal another process; its memory and processor time are capped and
-// it leaves no core dump.
+// (handles) it holds, allocate memory and run threads, and nothing else. It cannot open a file,
+// run a program, make a socket or signal another process; its memory and processor time are
+// capped (limits.h) and it leaves no core dump.
+//
+// On Linux the child confines itself, right after the fork and before it reads a byte: a
+// system-call filter (confine_seccomp_posix.cpp) and resource limits (confine_rlimits_posix.cpp),
+// which its parent may raise later. On Windows the run confines the worker from outside, before
+// it runs an instruction: a job object (confine_job_win.cpp) and a restricted token
+// (confine_token_win.cpp).
 #pragma once
 
-#include <cstdint>
+#include "sandbox/limits.h"
+
+#ifdef _WIN32
+#include "os/unique_handle_win.h"
+#endif
 
 namespace tessaro {
 
-struct DecoderLimits {
-    uint64_t addressSpaceBytes = 0;  // RLIMIT_AS; 0 for none
-    uint64_t cpuSeconds = 0;         // RLIMIT_CPU; 0 for none
-};
+#ifdef _WIN32
 
-// The limits for a group of `pixels` pixels in all (the sum of its tiles' areas, or an estimate
-// before they are measured): 1 GiB of address space plus 8 bytes a pixel, and 60 s of processor
-// time plus 1 s for every 4 million pixels. Decoding costs far less; the limits only stop a
-// runaway decoder.
-DecoderLimits LimitsForPixels(uint64_t pixels);
+// A job object for one worker, under `limits`: it ends the worker when the job's last handle
+// closes or the worker crashes, lets it start no process and keeps it off the desktop, the
+// clipboard and the system's settings where the system allows. Empty when it cannot be made.
+UniqueHandle MakeDecoderJob(const DecoderLimits& limits);
 
-// While tiles are only measured: no size is known yet, and measuring needs little.
-inline constexpr DecoderLimits kMeasuringLimits{uint64_t{1} << 30, 60};
+// Sets the job's memory and processor-time limits (and its other limits again).
+bool SetDecoderJobLimits(HANDLE job, const DecoderLimits& limits);
 
-// Applies the limits (as soft limits, which the parent may raise with prlimit up to the hard ones
-// inherited; the filter keeps the child itself from changing them) and the system-call filter to
-// the calling process (all its threads must be created after this). False when the filter cannot
-// be installed; the caller must then not decode.
+// This process's token without its privileges, at low integrity where the system allows (so the
+// worker cannot open a file for writing); empty when no such token can be made.
+UniqueHandle RestrictedDecoderToken();
+
+#else
+
+// In a freshly forked child: it dies with its parent, cannot be inspected, leaves no core, runs
+// under `limits` and then under the system-call filter (all its threads must be created after
+// this). False when any of that fails; the caller must then not decode.
 bool ConfineDecoder(const DecoderLimits& limits);
 
 // Builds the system-call filter once, ahead of the children that install it (call it before
-// forking; ConfineDecoder would otherwise build it in every child).
+// forking; each child would otherwise build it itself).
 void PrepareDecoderFilter();
 
-// Sets the soft limits of a confined child from its parent.
+// Installs the filter in the calling process, for good.
+bool InstallDecoderFilter();
+
+// Sets the soft limits of process `pid` (0: the calling one) within the hard ones inherited:
+// a confined child's from its parent, which may raise them; the filter keeps the child itself
+// from changing them.
 bool SetDecoderLimits(int pid, const DecoderLimits& limits);
+
+// No core file for the calling process, ever.
+bool ForbidCoreDumps();
+
+#endif
 
 }  // namespace tessaro

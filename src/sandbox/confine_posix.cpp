@@ -1,138 +1,15 @@
 #include "sandbox/confine.h"
 
-#include <sched.h>
-#include <linux/filter.h>
-#include <linux/seccomp.h>
-#include <seccomp.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/prctl.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <csignal>
-#include <algorithm>
-#include <memory>
-#include <vector>
-
-#include "os/unique_fd.h"
 
 namespace tessaro {
-
-namespace {
-
-// What decoding needs: reading the tiles and writing the mosaic through descriptors it was
-// given, talking to its parent over the socket it was given, memory, threads, time, and ending.
-constexpr const char* kAllowed[] = {
-    "read", "readv", "pread64", "write", "writev", "pwrite64", "pwritev", "lseek", "close", "fstat",
-    "newfstatat", "statx", "fcntl", "recvmsg", "sendmsg", "recvfrom", "sendto",
-    "brk", "mmap", "munmap", "mremap", "mprotect", "madvise",
-    "futex", "set_robust_list", "rseq", "set_tid_address",
-    "rt_sigprocmask", "rt_sigaction", "rt_sigreturn", "sigaltstack",
-    "gettid", "getpid", "sched_yield", "sched_getaffinity", "getrandom", "sysinfo",
-    "clock_gettime", "clock_nanosleep", "nanosleep", "gettimeofday",
-    "exit", "exit_group",
-#ifdef TESSARO_SANITIZED
-    // What AddressSanitizer's own bookkeeping asks of the system (starting a thread, for one).
-    "pipe2", "prlimit64", "getrlimit", "mincore", "readlink", "sched_getparam",
-#endif
-};
-
-struct FilterFree {
-    void operator()(void* filter) const { seccomp_release(static_cast<scmp_filter_ctx>(filter)); }
-};
-
-// Sets the soft limit of `resource` for process pid (0: this one), within its hard limit.
-bool SetSoftLimit(pid_t pid, int resource, uint64_t value) {
-    rlimit limit{};
-    if (prlimit(pid, static_cast<__rlimit_resource>(resource), nullptr, &limit) != 0) return false;
-    limit.rlim_cur = std::min<rlim_t>(static_cast<rlim_t>(value), limit.rlim_max);
-    return prlimit(pid, static_cast<__rlimit_resource>(resource), &limit, nullptr) == 0;
-}
-
-bool SetSoftLimits(pid_t pid, const DecoderLimits& limits) {
-#if !defined(TESSARO_SANITIZED) && !defined(TESSARO_VALGRIND)
-    // (AddressSanitizer and valgrind reserve far more address space than the program uses.)
-    if (limits.addressSpaceBytes > 0 && !SetSoftLimit(pid, RLIMIT_AS, limits.addressSpaceBytes))
-        return false;
-#endif
-    return limits.cpuSeconds == 0 || SetSoftLimit(pid, RLIMIT_CPU, limits.cpuSeconds);
-}
-
-}  // namespace
-
-bool SetDecoderLimits(int pid, const DecoderLimits& limits) { return SetSoftLimits(pid, limits); }
-
-DecoderLimits LimitsForPixels(uint64_t pixels) {
-    return {(uint64_t{1} << 30) + 8 * pixels, 60 + pixels / 4000000};
-}
-
-namespace {
-
-// The filter as a BPF program: built by libseccomp once, in the parent, so that each child only
-// installs it (building it costs far more than a small group's decoding).
-std::vector<sock_filter> BuildFilter() {
-    std::unique_ptr<void, FilterFree> filter(seccomp_init(SCMP_ACT_KILL_PROCESS));
-    if (!filter) return {};
-    scmp_filter_ctx ctx = filter.get();
-    for (const char* name : kAllowed) {
-        const int call = seccomp_syscall_resolve_name(name);
-        if (call != __NR_SCMP_ERROR && seccomp_rule_add(ctx, SCMP_ACT_ALLOW, call, 0) != 0)
-            return {};
-    }
-    // Threads, but no new processes: clone only with CLONE_THREAD, and clone3 (whose flags a
-    // filter cannot see) answers ENOSYS, on which the C library falls back to clone.
-    if (seccomp_rule_add(ctx, SCMP_ACT_ALLOW, SCMP_SYS(clone), 1,
-                         SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD)) != 0 ||
-        seccomp_rule_add(ctx, SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(clone3), 0) != 0)
-        return {};
-    // Opening anything fails (the C library's allocator, for one, looks for a tuning file and
-    // copes without it); the process is not ended for trying. Signalling is not allowed at all,
-    // not even to itself: abort() then ends the process by the filter instead.
-    for (const char* name : {"open", "openat", "openat2"}) {
-        const int call = seccomp_syscall_resolve_name(name);
-        if (call != __NR_SCMP_ERROR && seccomp_rule_add(ctx, SCMP_ACT_ERRNO(EACCES), call, 0) != 0)
-            return {};
-    }
-    UniqueFd program(memfd_create("tessaro-filter", MFD_CLOEXEC));
-    struct stat st;
-    if (!program || seccomp_export_bpf(ctx, program.get()) != 0 || fstat(program.get(), &st) != 0 ||
-        st.st_size <= 0 || st.st_size % sizeof(sock_filter) != 0)
-        return {};
-    std::vector<sock_filter> code(static_cast<std::size_t>(st.st_size) / sizeof(sock_filter));
-    if (pread(program.get(), code.data(), static_cast<std::size_t>(st.st_size), 0) != st.st_size)
-        return {};
-    return code;
-}
-
-const std::vector<sock_filter>& DecoderFilter() {
-    static const std::vector<sock_filter> filter = BuildFilter();
-    return filter;
-}
-
-}  // namespace
-
-void PrepareDecoderFilter() {
-#ifndef TESSARO_VALGRIND  // (where there is no filter, libseccomp need not even probe the kernel)
-    static_cast<void>(DecoderFilter());
-#endif
-}
 
 bool ConfineDecoder(const DecoderLimits& limits) {
     // The child dies with its parent, and leaves nothing to read about it in a core file.
     if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || prctl(PR_SET_DUMPABLE, 0) != 0) return false;
-    const rlimit noCore{0, 0};
-    if (setrlimit(RLIMIT_CORE, &noCore) != 0 || !SetSoftLimits(0, limits)) return false;
-#ifdef TESSARO_VALGRIND
-    return true;  // valgrind cannot run a process under a system-call filter
-#endif
-    const std::vector<sock_filter>& code = DecoderFilter();
-    if (code.empty()) return false;
-    sock_fprog program{static_cast<unsigned short>(code.size()), const_cast<sock_filter*>(code.data())};
-    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
-           syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &program) == 0;
+    return ForbidCoreDumps() && SetDecoderLimits(0, limits) && InstallDecoderFilter();
 }
 
 }  // namespace tessaro

@@ -1,8 +1,9 @@
+// The fork server process (fork_server_posix.h): the children it keeps ready, and how it hands
+// them out.
 #include "sandbox/fork_server_posix.h"
 
 #include <fcntl.h>
 #include <malloc.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -15,79 +16,23 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
-#include <mutex>
+#include <optional>
+#include <span>
+#include <vector>
 
-#include "sandbox/decoder_service.h"
 #include "sandbox/child_posix.h"
+#include "sandbox/confine.h"
+#include "sandbox/protocol.h"
 #include "sandbox/socket_message_posix.h"
+#include "sandbox/test_modes.h"
 
 namespace tessaro::decoder_detail {
 
 namespace {
 
-constexpr std::size_t kMaxTiles = 6;
-constexpr std::size_t kMaxReleased = 16;
-
-// The run asks for a child for a group's tiles (they come with the request, in group order, one
-// per bit of `present`, followed by the child's end of a socket the run has made for it), and
-// tells which children it is done with. tileCount 0: releases only. The answer goes over that
-// socket (DecoderReplyKind::started), ahead of anything the child sends.
-struct ServerRequest {
-    uint32_t tileCount;
-    uint32_t present;
-    DecoderLimits limits;
-    uint32_t releasedCount;
-    int32_t released[kMaxReleased];
-};
-
-// What a waiting child gets from the server: its group's tiles, as in ServerRequest, and its
-// socket to the run.
-struct Assignment {
-    uint32_t tileCount;
-    uint32_t present;
-};
-
-// ---- the run's side --------------------------------------------------------------------------
-
-struct Client {
-    std::mutex mutex;   // guards what follows
-    int control = -1;   // the run's end of the socket to the server, kept open while it runs
-    pid_t server = -1;
-    bool gone = false;  // the server did not answer
-    std::vector<int32_t> released;  // to be sent with the next request
-    // At the end of the run: the server sees the socket close, ends its children and goes; it is
-    // reaped here, so that its processor time (and its children's) counts as the run's.
-    ~Client() {
-        if (control < 0) return;
-        close(control);
-        int status;
-        while (waitpid(server, &status, 0) < 0 && errno == EINTR) {
-        }
-    }
-};
-
-Client& TheClient() {
-    static Client client;
-    return client;
+DecoderLimits LimitsFromWire(const WireLimits& wire) {
+    return {wire.addressSpaceBytes, wire.cpuSeconds};
 }
-
-// Sends the released children (those beyond what one request carries first); false when the
-// server is gone. The client's mutex is held.
-bool SendReleases(Client& client, ServerRequest& request) {
-    while (client.released.size() > kMaxReleased) {
-        ServerRequest releases{};
-        releases.releasedCount = kMaxReleased;
-        std::copy_n(client.released.end() - kMaxReleased, kMaxReleased, releases.released);
-        client.released.resize(client.released.size() - kMaxReleased);
-        if (!SendMessage(client.control, &releases, sizeof releases)) return false;
-    }
-    request.releasedCount = static_cast<uint32_t>(client.released.size());
-    std::copy(client.released.begin(), client.released.end(), request.released);
-    client.released.clear();
-    return true;
-}
-
-// ---- the server ------------------------------------------------------------------------------
 
 // Children kept ready ahead of requests.
 constexpr std::size_t kReadyChildren = 2;
@@ -110,9 +55,9 @@ bool SameLimits(const DecoderLimits& a, const DecoderLimits& b) {
     if (socket != 3 && dup2(socket, 3) != 3) _exit(3);
     close_range(4, ~0u, 0);
     if (!ConfineDecoder(LimitsForTestMode(kMeasuringLimits, DecoderTestMode()))) _exit(3);
-    Assignment assignment{};
+    ForkAssignment assignment{};
     std::vector<UniqueFd> passed;
-    if (!ReceiveMessage(3, &assignment, sizeof assignment, &passed) || assignment.tileCount > kMaxTiles ||
+    if (!ReceiveMessage(3, &assignment, sizeof assignment, &passed) || assignment.tileCount > kMaxGroupTiles ||
         static_cast<std::size_t>(std::popcount(assignment.present)) + 1 != passed.size())
         _exit(0);
     close(3);
@@ -147,7 +92,7 @@ void ReapEnded(std::vector<pid_t>& pids) {
 // Hands a ready child (or a new one) the request's tiles and socket, telling the run over that
 // socket which child it got, before the child has it, so that nothing the child sends comes
 // first. Without a child, the run is told so.
-void HandOut(const ServerRequest& request, std::vector<UniqueFd>& passed,
+void HandOut(const ForkRequest& request, std::vector<UniqueFd>& passed,
              std::vector<ReadyChild>& ready, std::vector<pid_t>& handedOut, std::vector<pid_t>& released) {
     std::array<int, kMaxPassedFds> fdArray;
     std::transform(passed.begin(), passed.end(), fdArray.begin(), [](const UniqueFd& fd) { return fd.get(); });
@@ -162,7 +107,7 @@ void HandOut(const ServerRequest& request, std::vector<UniqueFd>& passed,
     } else {
         child = ForkChild();
     }
-    const DecoderLimits limits = LimitsForTestMode(request.limits, DecoderTestMode());
+    const DecoderLimits limits = LimitsForTestMode(LimitsFromWire(request.limits), DecoderTestMode());
     const DecoderLimits confined = LimitsForTestMode(kMeasuringLimits, DecoderTestMode());
     if (child && !SameLimits(limits, confined) && !SetDecoderLimits(child->pid, limits)) {
         kill(child->pid, SIGKILL);
@@ -172,12 +117,14 @@ void HandOut(const ServerRequest& request, std::vector<UniqueFd>& passed,
     if (child) started.pid = child->pid;
     if (!SendMessage(channel, &started, sizeof started) || !child) return;
     // (Should it have died waiting, the run finds the socket closed.)
-    const Assignment assignment{request.tileCount, request.present};
+    const ForkAssignment assignment{request.tileCount, request.present};
     SendMessage(child->link.get(), &assignment, sizeof assignment, fds);
     handedOut.push_back(child->pid);
 }
 
-[[noreturn]] void RunServer(int control) {
+}  // namespace
+
+void RunForkServer(int control) {
     // Interrupts are the run's business: the server goes when the run's socket closes.
     for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(signal, SIG_IGN);
     // Nothing of the run stays open but the socket (moved to 3); 0 to 2 become /dev/null, so that
@@ -224,10 +171,10 @@ void HandOut(const ServerRequest& request, std::vector<UniqueFd>& passed,
         }
         // (Children that end are reaped here, at the next request: a zombie costs nothing, and
         // waking for each one would cost the server the pages a signal touches.)
-        ServerRequest request{};
+        ForkRequest request{};
         passed.clear();
-        if (!ReceiveMessage(3, &request, sizeof request, &passed) || request.tileCount > kMaxTiles ||
-            request.releasedCount > kMaxReleased ||
+        if (!ReceiveMessage(3, &request, sizeof request, &passed) || request.tileCount > kMaxGroupTiles ||
+            request.releasedCount > kMaxReleasedChildren ||
             static_cast<std::size_t>(std::popcount(request.present)) + (request.tileCount > 0) != passed.size())
             break;  // the run has ended
         for (uint32_t i = 0; i < request.releasedCount; ++i)
@@ -250,58 +197,6 @@ void HandOut(const ServerRequest& request, std::vector<UniqueFd>& passed,
     for (int status; waitpid(-1, &status, 0) > 0 || errno == EINTR;) {
     }
     _exit(0);
-}
-
-}  // namespace
-
-bool StartForkServer() {
-    static const bool started = [] {
-        Client& client = TheClient();
-        // Should the server die before the run, its children come to the run, which never reaps
-        // them: their process ids stay theirs until the run ends.
-        if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) return false;
-        int ends[2];
-        if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) return false;
-        const pid_t pid = fork();
-        if (pid == 0) RunServer(ends[1]);
-        close(ends[1]);
-        if (pid < 0) {
-            close(ends[0]);
-            return false;
-        }
-        client.control = ends[0];
-        client.server = pid;
-        return true;
-    }();
-    return started;
-}
-
-bool ForkThroughServer(const std::vector<UniqueFd>& tiles, const DecoderLimits& limits, int socket) {
-    Client& client = TheClient();
-    if (tiles.empty() || tiles.size() > kMaxTiles) return false;
-    ServerRequest request{};
-    request.tileCount = static_cast<uint32_t>(tiles.size());
-    request.limits = limits;
-    std::vector<int> fds;
-    for (std::size_t i = 0; i < tiles.size(); ++i)
-        if (tiles[i]) {
-            request.present |= 1u << i;
-            fds.push_back(tiles[i].get());
-        }
-    fds.push_back(socket);
-    const std::lock_guard<std::mutex> lock(client.mutex);
-    if (client.control < 0 || client.gone) return false;
-    if (!SendReleases(client, request) || !SendMessage(client.control, &request, sizeof request, fds)) {
-        client.gone = true;
-        return false;
-    }
-    return true;
-}
-
-void ReleaseServedChild(pid_t pid) {
-    Client& client = TheClient();
-    const std::lock_guard<std::mutex> lock(client.mutex);
-    if (!client.gone) client.released.push_back(pid);
 }
 
 }  // namespace tessaro::decoder_detail

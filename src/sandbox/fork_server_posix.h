@@ -10,21 +10,26 @@
 // it, and the server tells the run over that socket which child it got.
 //
 // The server holds nothing of the run but its socket to it, and is not confined itself: it never
-// reads a tile (it only warms up on a tiny picture of its own, see decoder_service_posix.h). It
+// reads a tile (it only warms up on a tiny picture of its own, see child_posix.h). It
 // ends when the run's socket closes, and its children die with it. It reaps a child only once
 // the run has let go of it, so the child's process id stays the run's to signal and to set limits
 // on; the run is made the subreaper of whatever the server leaves behind, so that the same holds
 // should the server die first.
+//
+// The run's side is fork_server_client_posix.cpp; the server process is fork_server_posix.cpp.
+// What they send each other is in protocol.h (ForkRequest, ForkAssignment).
 #pragma once
 
 #include <sys/types.h>
 
 #include <vector>
 
-#include "sandbox/confine.h"
+#include "sandbox/limits.h"
 #include "os/unique_fd.h"
 
 namespace tessaro::decoder_detail {
+
+// ---- the run's side -----------------------------------------------------------------------------
 
 // Starts the server, once; call it while the process has only one thread. False when it could
 // not be started.
@@ -40,5 +45,11 @@ bool ForkThroughServer(const std::vector<UniqueFd>& tiles, const DecoderLimits& 
 // The run is done with a child it got from the server (it has ended it or will not talk to it
 // again): the server may reap it.
 void ReleaseServedChild(pid_t pid);
+
+// ---- the server ---------------------------------------------------------------------------------
+
+// The server process, forked by StartForkServer: serves the run's requests on `control` (its end
+// of the socket to the run) until the run hangs up, then ends its children and itself.
+[[noreturn]] void RunForkServer(int control);
 
 }  // namespace tessaro::decoder_detail

@@ -1,4 +1,4 @@
-#include "sandbox/decoder_client.h"
+#include "sandbox/client.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -1,5 +1,6 @@
-// Worker mode, on Windows: tessaro.exe started by DecoderChild::Start (decoder_child_win.cpp) to
-// decode one group. main() asks first thing, before it looks at its command line.
+// The decoding child on Windows: tessaro.exe started in worker mode by DecoderChild::Start
+// (client_win.cpp) to decode one group. main() asks first thing, before it looks at its command
+// line.
 #pragma once
 
 namespace tessaro {

@@ -1,4 +1,4 @@
-#include "sandbox/confine.h"
+#include "sandbox/limits.h"
 
 namespace tessaro {
 

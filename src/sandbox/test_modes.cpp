@@ -1,21 +1,16 @@
-#include "sandbox/decoder_service.h"
+#include "sandbox/test_modes.h"
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <thread>
-
-#include "bmp/bmp_file.h"
-#include "tiff/tiff_reader.h"
 
 namespace tessaro {
 
 namespace {
 
-// The fill meter of the test mode "slow": passes everything on, and pauses after each band.
 class PausingMeter final : public FillMeter {
 public:
     explicit PausingMeter(FillMeter* meter) : meter_(meter) {}
@@ -62,33 +57,9 @@ void MisbehaveForTest(std::string_view mode) {
     }
 }
 
-DecoderReply AnswerRequest(const DecoderRequest& request, const std::vector<UniqueFd>& tiles,
-                           UniqueFd canvasFd, FillMeter* meter, std::string_view mode) {
-    DecoderReply reply{};
-    if (request.op == DecoderOp::measure && request.index < tiles.size()) {
-        const std::optional<TileSize> size = TIFFWH(tiles[request.index].get());
-        reply.ok = size.has_value();
-        if (size) reply.size = *size;
-    } else if (request.op == DecoderOp::fill && canvasFd) {
-        BmpFile canvas;
-        canvas.fd = std::move(canvasFd);
-        canvas.width = request.layout.canvasWidth;
-        canvas.height = request.layout.canvasHeight;
-        PausingMeter pausing(meter);
-        reply.outcome = FillCanvas(tiles, request.layout, canvas, mode == "slow" ? &pausing : meter);
-        reply.ok = 1;
-    }
-    return reply;
-}
-
-void RelayFill(uint64_t mosaicBytes, uint64_t written, FillMeter* meter, bool* begun,
-               uint64_t* reported) {
-    if (meter == nullptr || mosaicBytes == 0) return;
-    if (!*begun) meter->Begin(mosaicBytes);
-    *begun = true;
-    written = std::min(written, mosaicBytes);
-    if (written > *reported) meter->Add(written - *reported);
-    *reported = std::max(written, *reported);
+std::unique_ptr<FillMeter> PausingMeterForTestMode(std::string_view mode, FillMeter* meter) {
+    if (mode != "slow") return nullptr;
+    return std::make_unique<PausingMeter>(meter);
 }
 
 }  // namespace tessaro

@@ -1,5 +1,8 @@
 #include "group/group_job.h"
 
+#include <charconv>
+#include <chrono>
+
 #include "bmp/bmp_file.h"
 #include "sandbox/client.h"
 #include "decode/canvas_fill.h"
@@ -7,10 +10,26 @@
 #include "group/mosaic_backup.h"
 #include "group/mosaic_path.h"
 #include "group/tile_removal.h"
+#include "os/dir_lock.h"
 #include "os/pinned_dir.h"
+#include "os/test_hooks.h"
 #include "scan/path_text.h"
 
 namespace tessaro {
+
+namespace {
+
+// How long a group waits for its directory while another run works in it.
+std::chrono::milliseconds LockWait() {
+    constexpr std::chrono::seconds kLockWait{30};
+    const std::string_view setting = TestSetting(TestSwitch::lockWaitMillis);
+    int64_t millis = 0;
+    if (std::from_chars(setting.data(), setting.data() + setting.size(), millis).ec == std::errc())
+        return std::chrono::milliseconds(millis);
+    return kLockWait;
+}
+
+}  // namespace
 
 GroupOutcome SpliceGroup(const ScannedGroup& group, bool deleteSources, FillMeter* meter) {
     constexpr GroupOutcome kSaved{GroupResult::saved};
@@ -20,8 +39,11 @@ GroupOutcome SpliceGroup(const ScannedGroup& group, bool deleteSources, FillMete
     if (!dir) return {GroupResult::unreadable, 0};
     PauseForTest("pinned");
     // One run at a time in a directory, from its first read to its last deletion.
-    const DirLock lock(dir.get());
-    if (!lock.held()) return {GroupResult::abandoned};  // interrupted while another run held it
+    const DirLock lock(dir.get(), LockWait());
+    if (lock.state() == LockState::interrupted) return {GroupResult::abandoned};
+    // Held by another run past the wait (or a lock file this run may not open): the group is
+    // left as it is, for a later run.
+    if (lock.state() == LockState::busy) return {GroupResult::saveFailed};
     const std::optional<std::string> mosaicName = MosaicName(group.dir);
     const std::vector<std::string>& names = group.names;
 

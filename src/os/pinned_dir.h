@@ -16,26 +16,6 @@ namespace tessaro {
 // names (same device and inode).
 UniqueFd OpenPinnedDir(const std::string& path, const DirId& expected);
 
-// An exclusive lock on a directory, held until destroyed: a second run over the same directory
-// waits for the first, unless an interrupt comes meanwhile (then held() is false). On Linux it is
-// flock on the directory's descriptor; where the file system has no such locks the run goes on
-// unlocked. On Windows it is a named mutex standing for the directory (volume serial and file
-// index), in the global namespace where the run may create one, else in the session's; a mutex
-// its holder left by dying counts as acquired.
-class DirLock {
-public:
-    explicit DirLock(int dirFd);
-    ~DirLock();
-    bool held() const { return locked_ || !interrupted_; }
-    DirLock(const DirLock&) = delete;
-    DirLock& operator=(const DirLock&) = delete;
-
-private:
-    std::intptr_t holder_ = -1;  // the locked descriptor, or the handle of the mutex held
-    bool locked_ = false;
-    bool interrupted_ = false;
-};
-
 // A tile opened for reading, and the identity its name had when it was opened: the file itself
 // for a plain file (taken from the descriptor, so it is exactly what will be decoded), the link
 // for a link. Deleting the tile later removes that name only while it still holds that identity.
@@ -68,7 +48,8 @@ bool LinkEntry(int dirFd, const std::string& from, const std::string& to);
 // file system keeps its own journal of names).
 bool SyncDirectory(int dirFd);
 
-// For the tests: when the environment variable TESSARO_TEST_PAUSE names `step`, the process
+// For the tests (builds with test switches only, see os/test_hooks.h): when the switch names
+// `step`, the process
 // stops itself there (SIGSTOP; on Windows all its threads are suspended), so a test can act at
 // that exact point and then continue or kill it. Steps, in order: "pinned", "measured", "saved",
 // "journaled", "moved", "deleted".

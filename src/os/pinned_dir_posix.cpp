@@ -16,6 +16,7 @@
 #include "os/file_id_posix.h"
 #include "os/interrupt.h"
 #include "os/pinned_dir_posix.h"
+#include "os/test_hooks.h"
 
 namespace tessaro {
 
@@ -26,27 +27,6 @@ UniqueFd OpenPinnedDir(const std::string& path, const DirId& expected) {
     if (DirId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)} != expected)
         return UniqueFd();
     return fd;
-}
-
-DirLock::DirLock(int dirFd) {
-    for (;;) {
-        if (flock(dirFd, LOCK_EX | LOCK_NB) == 0) {
-            holder_ = dirFd;
-            locked_ = true;
-            return;
-        }
-        if (errno != EWOULDBLOCK && errno != EINTR) return;  // no locks here
-        if (InterruptSignal() != 0) {
-            interrupted_ = true;
-            return;
-        }
-        pollfd wake{InterruptFd(), POLLIN, 0};
-        poll(&wake, 1, 50);
-    }
-}
-
-DirLock::~DirLock() {
-    if (locked_) flock(static_cast<int>(holder_), LOCK_UN);
 }
 
 namespace {
@@ -117,8 +97,8 @@ bool LinkUnnamedFile(int fd, int dirFd, const std::string& name, bool tryByDescr
 }
 
 void PauseForTest(const char* step) {
-    static const char* const wanted = std::getenv("TESSARO_TEST_PAUSE");
-    if (wanted != nullptr && std::strcmp(wanted, step) == 0) raise(SIGSTOP);
+    static const std::string_view wanted = TestSetting(TestSwitch::pauseAt);
+    if (!wanted.empty() && wanted == step) raise(SIGSTOP);
 }
 
 }  // namespace tessaro

@@ -9,46 +9,16 @@
 
 #include "os/file_id_win.h"
 #include "os/handle_fd_win.h"
-#include "os/local_free_win.h"
 #include "os/interrupt.h"
 #include "os/nt_file_win.h"
+#include "os/test_hooks.h"
 
-#include <sddl.h>
 
 extern "C" NTSTATUS NTAPI NtSuspendProcess(HANDLE process);
 
 namespace tessaro {
 
 namespace {
-
-// Who may wait on a directory's lock: every signed-in user, as every user who can read a
-// directory can lock it on Linux; the system and administrators fully.
-constexpr wchar_t kLockSecurity[] = L"D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x00100001;;;AU)";
-
-std::wstring Hex(uint64_t value) {
-    static constexpr wchar_t kDigits[] = L"0123456789abcdef";
-    std::wstring text(16, L'0');
-    for (int i = 15; i >= 0; --i, value >>= 4) text[static_cast<std::size_t>(i)] = kDigits[value & 0xF];
-    return text;
-}
-
-// The mutex standing for the directory: in the global namespace where it may be created or
-// opened, else in the session's.
-UniqueHandle DirectoryMutex(const DirId& id) {
-    const std::wstring name = L"tessaro-dir-" + Hex(id.dev) + L"-" + Hex(id.ino);
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ConvertStringSecurityDescriptorToSecurityDescriptorW(kLockSecurity, SDDL_REVISION_1,
-                                                         &descriptor, nullptr);
-    const std::unique_ptr<void, LocalFreeDeleter> release(descriptor);
-    SECURITY_ATTRIBUTES security{sizeof security, descriptor, FALSE};
-    constexpr DWORD kAccess = SYNCHRONIZE | MUTEX_MODIFY_STATE;
-    for (const wchar_t* space : {L"Global\\", L"Local\\"}) {
-        UniqueHandle mutex(CreateMutexExW(descriptor ? &security : nullptr,
-                                          (space + name).c_str(), 0, kAccess));
-        if (mutex) return mutex;
-    }
-    return UniqueHandle();
-}
 
 // The status of an entry through a handle of its own (not following a link); its owner is read
 // where the handle may read it, and a file whose owner may not be read is not the user's.
@@ -72,27 +42,6 @@ UniqueFd OpenPinnedDir(const std::string& path, const DirId& expected) {
     const std::optional<HandleInfo> info = dir ? InfoOfHandle(dir.get()) : std::nullopt;
     if (!info || DirIdOf(*info) != expected) return UniqueFd();
     return FdOf(std::move(dir), _O_RDONLY);
-}
-
-DirLock::DirLock(int dirFd) {
-    const std::optional<HandleInfo> info = InfoOfHandle(HandleOf(dirFd));
-    UniqueHandle mutex = info ? DirectoryMutex(DirIdOf(*info)) : UniqueHandle();
-    if (!mutex) return;  // no lock to be had: the run goes on unlocked
-    const HANDLE waits[2] = {mutex.get(), static_cast<HANDLE>(InterruptEvent())};
-    const DWORD woke = WaitForMultipleObjects(waits[1] ? 2 : 1, waits, FALSE, INFINITE);
-    // A mutex left by a run that died is abandoned, and now ours.
-    if (woke == WAIT_OBJECT_0 || woke == WAIT_ABANDONED_0) {
-        holder_ = reinterpret_cast<std::intptr_t>(mutex.release());
-        locked_ = true;
-    } else if (woke == WAIT_OBJECT_0 + 1) {
-        interrupted_ = true;
-    }
-}
-
-DirLock::~DirLock() {
-    if (!locked_) return;
-    const UniqueHandle mutex(reinterpret_cast<HANDLE>(holder_));
-    ReleaseMutex(mutex.get());
 }
 
 std::optional<EntryStatus> StatEntry(int dirFd, const std::string& name) {
@@ -151,8 +100,8 @@ std::optional<OpenedTile> OpenTileAt(int dirFd, const std::string& name) {
 }
 
 void PauseForTest(const char* step) {
-    static const char* const wanted = std::getenv("TESSARO_TEST_PAUSE");
-    if (wanted != nullptr && std::strcmp(wanted, step) == 0) NtSuspendProcess(GetCurrentProcess());
+    static const std::string_view wanted = TestSetting(TestSwitch::pauseAt);
+    if (!wanted.empty() && wanted == step) NtSuspendProcess(GetCurrentProcess());
 }
 
 }  // namespace tessaro

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <thread>
 
+#include "os/test_hooks.h"
+
 namespace tessaro {
 
 namespace {
@@ -29,8 +31,7 @@ private:
 }  // namespace
 
 std::string_view DecoderTestMode() {
-    const char* mode = std::getenv("TESSARO_TEST_DECODER");
-    return mode == nullptr ? std::string_view() : mode;
+    return TestSetting(TestSwitch::decoderMode);
 }
 
 DecoderLimits LimitsForTestMode(const DecoderLimits& limits, std::string_view mode) {

@@ -148,7 +148,8 @@ TEST(SaveFault, AppendOnlyDirectory) {
         const RunResult run = RunTessaro({group.dir, "1"});
         EXPECT_EQ(run.out, ProgressLine(group.dir) + kSuccessLine);
         ExpectCleanEnd(run, 0);
-        ExpectSaved(group, {".tessaro-journal", "a.tif", "append.bmp", "b.tif"});
+        // (A name stays in such a directory: the lock file too.)
+        ExpectSaved(group, {".tessaro-journal", ".tessaro-lock", "a.tif", "append.bmp", "b.tif"});
     }
     // Over an earlier mosaic the rename would be refused: the save fails before the file gets
     // any name, and the earlier mosaic stays.
@@ -159,7 +160,7 @@ TEST(SaveFault, AppendOnlyDirectory) {
     EXPECT_EQ(run.out, ProgressLine(again.dir) + kSaveFailedLine);
     ExpectCleanEnd(run, 1);
     EXPECT_EQ(ReadBytes(again.bmp), "earlier mosaic");
-    EXPECT_EQ(ListNames(again.dir), (Names{"a.tif", "again.bmp", "b.tif"}));
+    EXPECT_EQ(ListNames(again.dir), (Names{".tessaro-lock", "a.tif", "again.bmp", "b.tif"}));
 }
 
 TEST(SaveFault, ReadOnlyDirectoryForAnotherUser) {

@@ -3,8 +3,11 @@
 // into place, or sends signals. Tiles within a group are all of one size, so any leftovers could
 // make a group of their own and a wrong rejoin would show. The measure everywhere: no tile lost,
 // no complete mosaic replaced by a smaller one, nothing outside the tree touched.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -114,6 +117,70 @@ TEST(TileSafety, TilesArrivingBesideLeftoversNeverReplaceTheOnlyCopy) {
     EXPECT_EQ(ListNames(group.dir), (Names{"quad.bmp", "quad.bmp.~1~"}));
     EXPECT_TRUE(SameFileBytes(ReadBytes(group.bmp + ".~1~"), group.expected));
     EXPECT_TRUE(SameFileBytes(ReadBytes(group.bmp), ExpectedBmpFile(tiles)));
+}
+
+// A process of user `uid` that holds, until it is destroyed, every lock on directory `dir` it can
+// take: flock on the directory itself, and a write lock on its lock file when it may open it.
+class LockHolder {
+public:
+    LockHolder(const std::string& dir, int uid) {
+        int ready[2];
+        if (pipe(ready) != 0 || pipe(release_) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(release_[1]);  // so that the holder's end closing reads as the end of the pipe
+            if (uid != 0 && (setgid(uid) != 0 || setuid(uid) != 0)) _exit(1);
+            const int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+            flock(dirFd, LOCK_EX);
+            const int lockFd = openat(dirFd, ".tessaro-lock", O_RDWR | O_CREAT, 0600);
+            struct flock lock {};
+            lock.l_type = F_WRLCK;
+            if (lockFd >= 0) fcntl(lockFd, F_OFD_SETLK, &lock);
+            char byte = 1;
+            if (write(ready[1], &byte, 1) != 1 || read(release_[0], &byte, 1) < 0) _exit(1);
+            _exit(0);
+        }
+        close(release_[0]);
+        close(ready[1]);
+        char byte;
+        static_cast<void>(read(ready[0], &byte, 1));
+        close(ready[0]);
+    }
+    ~LockHolder() {
+        close(release_[1]);
+        if (pid_ > 0) waitpid(pid_, nullptr, 0);
+    }
+
+private:
+    int release_[2] = {-1, -1};
+    pid_t pid_ = -1;
+};
+
+TEST(TileSafety, OnlyAWriterOfTheDirectoryCanMakeARunWaitAndNeverWithoutBound) {
+    TempDir tmp;
+    const EqualGroup held = MakeEqualGroup(tmp / "held", 2);
+    const EqualGroup next = MakeEqualGroup(tmp / "next", 2, 10);
+    // A user who may only read the directory locks all they can: the run does not wait.
+    if (CanSwitchUser()) {
+        ASSERT_EQ(chmod(tmp.path().c_str(), 0755), 0);
+        const LockHolder reader(held.dir, kNobody);
+        const RunResult run = RunTessaro({tmp.path()});
+        EXPECT_EQ(run.out, ProgressLine(held.dir, 1, 2) + kSuccessLine + ProgressLine(next.dir, 2, 2) +
+                               kSuccessLine);
+        EXPECT_FALSE(run.timedOut);
+    }
+    // Another run (here, a process of the same user) holds it: the group waits no longer than
+    // the bound, gets the save message with everything left as it was, and the run goes on.
+    fs::remove(held.bmp);
+    fs::remove(next.bmp);
+    const LockHolder peer(held.dir, 0);
+    RunOptions options;
+    options.env.push_back("TESSARO_TEST_LOCK_WAIT=300");
+    const RunResult run = RunTessaro({tmp.path(), "1"}, options);
+    EXPECT_EQ(run.out, ProgressLine(held.dir, 1, 2) + kSaveFailedLine + ProgressLine(next.dir, 2, 2) +
+                           kSuccessLine);
+    EXPECT_EQ(ListNames(held.dir), (Names{".tessaro-lock", "1.tif", "2.tif"}));
+    ExpectOnlyMosaic(next);
 }
 
 TEST(TileSafety, SwappingDirectoriesForLinksAtAnyStepTouchesNothingOutside) {

@@ -6,6 +6,7 @@
 
 #include "bmp/bmp_file.h"
 #include "os/file_io.h"
+#include "bmp_by_path.h"
 #include "temp_dir.h"
 #include "tiff_fixture.h"
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -59,6 +60,18 @@ bool RemoveEntry(int dirFd, const std::string& name);
 // Renames entry `from` of the directory to `to` in the same directory. Without `replace` it fails
 // when `to` is taken. On failure errno is ENOENT when `from` is gone.
 bool RenameEntry(int dirFd, const std::string& from, const std::string& to, bool replace);
+
+#ifdef _WIN32
+enum class GuardedRemoval { removed, absent, kept };
+
+// Removes entry `name` of the directory (a link, not what it names; never a directory) only while
+// it still is a file `stillIt` accepts by its identity: the look and the removal go through one
+// handle of the entry, so a file renamed into its place meanwhile is never removed. A file another
+// program holds open without sharing deletion, or a read-only one, is kept. The tests' step
+// "deleted" (PauseForTest) comes after the removal, while that handle is still held.
+GuardedRemoval RemoveEntryIfStill(int dirFd, const std::string& name,
+                                  const std::function<bool(const FileId&)>& stillIt);
+#endif
 
 // For the tests: when the environment variable TESSARO_TEST_PAUSE names `step`, the process
 // stops itself there (SIGSTOP; on Windows all its threads are suspended), so a test can act at

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -113,6 +114,18 @@ bool RenameEntry(int dirFd, const std::string& from, const std::string& to, bool
     const UniqueHandle entry =
         OpenRelative(dir, from, {DELETE | FILE_READ_ATTRIBUTES, FILE_OPEN, FILE_OPEN_REPARSE_POINT});
     return entry && RenameByHandle(entry.get(), dir, to, replace);
+}
+
+GuardedRemoval RemoveEntryIfStill(int dirFd, const std::string& name,
+                                  const std::function<bool(const FileId&)>& stillIt) {
+    const UniqueHandle entry = OpenRelative(
+        HandleOf(dirFd), name,
+        {DELETE | FILE_READ_ATTRIBUTES, FILE_OPEN, FILE_OPEN_REPARSE_POINT | FILE_NON_DIRECTORY_FILE});
+    if (!entry) return errno == ENOENT ? GuardedRemoval::absent : GuardedRemoval::kept;
+    const std::optional<HandleInfo> info = InfoOfHandle(entry.get());
+    if (!info || !stillIt(info->id) || !MarkForDeletion(entry.get())) return GuardedRemoval::kept;
+    PauseForTest("deleted");
+    return GuardedRemoval::removed;
 }
 
 std::optional<OpenedTile> OpenTileAt(int dirFd, const std::string& name) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tiff/tiff_reader.h"
+#include "tiff_by_path.h"
 #include "tiff_fixture.h"
 
 namespace tessaro::testing {

@@ -31,6 +31,7 @@
 
 #include "tiff/tiff_reader.h"
 #include "tiff/tiff_reader_internal.h"
+#include "tiff_by_path.h"
 
 namespace {
 

@@ -1,24 +1,23 @@
-// The bitmap file's system-free part: its bookkeeping, bounds and the path of its target.
+// The bitmap file on top of the system's new files (os/new_file.h): its bookkeeping, bounds,
+// headers and temporary names.
 #include "bmp/bmp_file.h"
 
 #include <utility>
 
 #include "bmp/bmp_file_internal.h"
-#include "bmp/bmp_file_steps.h"
+#include "bmp/bmp_temp_name.h"
+#include "os/new_file.h"
 #include "scan/path_text.h"
 
 namespace tessaro {
 
 namespace bmp_internal {
 
-TargetPlace SplitTarget(const std::string& path) {
-    const std::string last = GetLastPart(path);  // the last separator and what follows it
-    if (last.empty()) return {std::string("."), std::string(), path};
-    const std::size_t separator = path.size() - last.size();
-    return {path.substr(0, separator == 0 ? 1 : separator), path.substr(0, separator + 1),
-            last.substr(1)};
-}
+namespace {
 
+// A file not yet created for a width x height bitmap saved as targetPath (named place.name in
+// the directory dirFd, which it keeps). Empty when the size makes no bitmap a 32-bit header can
+// describe, the target has no name, or there is no directory.
 std::optional<BmpFile> PlanBmpFile(UniqueFd dirFd, const TargetPlace& place,
                                    const std::string& targetPath, int32_t width, int32_t height) {
     if (width <= 0 || height <= 0) return std::nullopt;
@@ -33,8 +32,71 @@ std::optional<BmpFile> PlanBmpFile(UniqueFd dirFd, const TargetPlace& place,
     return file;
 }
 
+// The bitmap's whole length, headers included.
 uint64_t BmpFileLength(const BmpFile& file) {
     return kBmpHeaderSize + BmpImageSize(file.width, file.height);
+}
+
+TempNameMaker TempNamesFor(const std::string& targetName) {
+    return [targetName] { return MakeTempName(targetName); };
+}
+
+// The file as the system's new file: it hands over the descriptor.
+NewFile TakeNewFile(BmpFile& file) {
+    NewFile taken{std::move(file.fd), std::string()};
+    if (!file.tempPath.empty()) taken.tempName = SplitTarget(file.tempPath).name;
+    file.tempPath.clear();
+    return taken;
+}
+
+// Removes the file's temporary name, if it has one, and closes it.
+void DiscardTemp(BmpFile& file) {
+    DiscardNewFile(file.dirFd.get(), TakeNewFile(file));
+}
+
+}  // namespace
+
+TargetPlace SplitTarget(const std::string& path) {
+    const std::string last = GetLastPart(path);  // the last separator and what follows it
+    if (last.empty()) return {std::string("."), std::string(), path};
+    const std::size_t separator = path.size() - last.size();
+    return {path.substr(0, separator == 0 ? 1 : separator), path.substr(0, separator + 1),
+            last.substr(1)};
+}
+
+std::optional<BmpFile> CreateBmp24InWith(UniqueFd dirFd, const std::string& targetPath,
+                                         int32_t width, int32_t height,
+                                         const BmpFileMethods& methods) {
+    const TargetPlace place = SplitTarget(targetPath);
+    std::optional<BmpFile> file = PlanBmpFile(std::move(dirFd), place, targetPath, width, height);
+    if (!file) return std::nullopt;
+    std::optional<NewFile> made = CreateNewFileAt(file->dirFd.get(), BmpFileLength(*file),
+                                                  TempNamesFor(place.name), methods);
+    if (!made) return std::nullopt;
+    file->fd = std::move(made->fd);
+    if (!made->tempName.empty()) file->tempPath = place.prefix + made->tempName;
+    return file;
+}
+
+std::optional<BmpFile> CreateBmp24AtWith(int dirFd, const std::string& name, int32_t width,
+                                         int32_t height, const BmpFileMethods& methods) {
+    if (!GetLastPart(name).empty()) return std::nullopt;  // one entry, no separator
+    return CreateBmp24InWith(DuplicateFd(dirFd), name, width, height, methods);
+}
+
+bool SaveBmp24With(BmpFile& file, bool durable, const BmpFileMethods& methods) {
+    if (file.saved || !file.fd || !file.dirFd) return false;
+    const std::string targetName = SplitTarget(file.targetPath).name;
+    const auto header = MakeBmpHeader(file.width, file.height);
+    if (!WriteAllAt(file.fd.get(), 0, header.data(), header.size())) {
+        DiscardTemp(file);
+        return false;
+    }
+    const Placement placed = PutNewFileInPlace(file.dirFd.get(), TakeNewFile(file), targetName,
+                                               durable, TempNamesFor(targetName), file.id, methods);
+    if (placed == Placement::failed) return false;
+    file.saved = true;
+    return placed == Placement::placed;
 }
 
 }  // namespace bmp_internal
@@ -68,10 +130,6 @@ BmpFile::~BmpFile() {
     if (!saved) bmp_internal::DiscardTemp(*this);
 }
 
-std::optional<BmpFile> CreateBmp24(const std::string& targetPath, int32_t width, int32_t height) {
-    return bmp_internal::CreateBmp24With(targetPath, width, height, {});
-}
-
 std::optional<BmpFile> CreateBmp24At(int dirFd, const std::string& name, int32_t width,
                                      int32_t height) {
     return bmp_internal::CreateBmp24AtWith(dirFd, name, width, height, {});
@@ -81,8 +139,7 @@ bool WriteBmpPixels(BmpFile& file, uint64_t offset, const void* data, std::size_
     if (file.saved || !file.fd) return false;
     const uint64_t imageSize = BmpImageSize(file.width, file.height);
     if (offset > imageSize || size > imageSize - offset) return false;
-    return bmp_internal::WriteAllAt(file.fd.get(), kBmpHeaderSize + offset,
-                                    static_cast<const uint8_t*>(data), size);
+    return WriteAllAt(file.fd.get(), kBmpHeaderSize + offset, data, size);
 }
 
 bool WriteBmpPixels(BmpFile& file, uint64_t offset, std::span<const BmpPiece> pieces) {
@@ -91,7 +148,7 @@ bool WriteBmpPixels(BmpFile& file, uint64_t offset, std::span<const BmpPiece> pi
     uint64_t size = 0;
     for (const BmpPiece& piece : pieces) size += piece.size;
     if (offset > imageSize || size > imageSize - offset) return false;
-    return bmp_internal::WriteAllAt(file.fd.get(), kBmpHeaderSize + offset, pieces);
+    return WriteAllAt(file.fd.get(), kBmpHeaderSize + offset, pieces);
 }
 
 bool SaveBmp24(BmpFile& file, bool durable) { return bmp_internal::SaveBmp24With(file, durable, {}); }

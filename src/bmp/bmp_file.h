@@ -16,6 +16,7 @@
 #include <string>
 
 #include "os/file_id.h"
+#include "os/file_io.h"
 #include "os/unique_fd.h"
 
 namespace tessaro {
@@ -51,12 +52,9 @@ struct BmpFile {
     ~BmpFile();             // removes the temporary file unless it was saved
 };
 
-// Creates the temporary file for a width x height bitmap that will be saved as targetPath.
-// Empty when it cannot be created or its space cannot be reserved.
-std::optional<BmpFile> CreateBmp24(const std::string& targetPath, int32_t width, int32_t height);
-
-// The same for a target named `name` inside the open directory dirFd (which stays the
-// caller's): the file is made, and later put in place, in that very directory.
+// Creates the temporary file for a width x height bitmap that will be saved as the entry `name`
+// of the open directory dirFd (which stays the caller's): the file is made, and later put in
+// place, in that very directory. Empty when it cannot be created or its space cannot be reserved.
 std::optional<BmpFile> CreateBmp24At(int dirFd, const std::string& name, int32_t width,
                                      int32_t height);
 
@@ -65,20 +63,17 @@ std::optional<BmpFile> CreateBmp24At(int dirFd, const std::string& name, int32_t
 bool WriteBmpPixels(BmpFile& file, uint64_t offset, const void* data, std::size_t size);
 
 // Bytes that lie in one place, to be written with others gathered from elsewhere.
-struct BmpPiece {
-    const void* data = nullptr;
-    std::size_t size = 0;
-};
+using BmpPiece = FilePiece;
 
 // The same for bytes gathered from several places (at most kMaxBmpPieces pieces), written one
 // after the other from `offset` on, in as few writes as the system allows.
-inline constexpr std::size_t kMaxBmpPieces = 256;
+inline constexpr std::size_t kMaxBmpPieces = kMaxFilePieces;
 bool WriteBmpPixels(BmpFile& file, uint64_t offset, std::span<const BmpPiece> pieces);
 
-// Writes the headers and replaces targetPath with the file atomically (an earlier file there
+// Writes the headers and replaces the target with the file atomically (an earlier file there
 // stays whole until the switch). With `durable`, the file and then its directory are flushed to
 // stable storage before this returns true. The new file gets the mode a freshly created file
-// would get (0666 less the umask). False on any failure, and then targetPath is untouched and no
+// would get (0666 less the umask). False on any failure, and then the target is untouched and no
 // temporary file is left, with one exception: when only the final flush of the directory fails,
 // the new, complete picture is already in place (file.saved is true) but not known to be durable.
 bool SaveBmp24(BmpFile& file, bool durable);

@@ -1,10 +1,12 @@
 #include "bmp/bmp_temp_name.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 
 #include "os/random_bytes.h"
+#include "scan/path_text.h"
 
 namespace tessaro {
 
@@ -52,6 +54,18 @@ std::string TempPrefix(const std::string& targetName) {
 }
 
 }  // namespace
+
+std::size_t TempStemBytes(std::string_view targetName) {
+    std::size_t length = std::min(targetName.size(), kMaxTempStemBytes);
+    // On Windows the name goes to the system as UTF-16, so a character is never cut; elsewhere
+    // names are bytes.
+    if constexpr (kNativePathStyle == PathStyle::windows) {
+        while (length > 0 && length < targetName.size() &&
+               (static_cast<unsigned char>(targetName[length]) & 0xC0) == 0x80)
+            --length;
+    }
+    return length;
+}
 
 std::string MakeTempName(const std::string& targetName) {
     return TempPrefix(targetName) + RandomSuffix();

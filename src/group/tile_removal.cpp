@@ -7,6 +7,7 @@
 #include "group/tile_removal_internal.h"
 #include "os/dir_listing.h"
 #include "os/pinned_dir.h"
+#include "os/small_file.h"
 
 namespace tessaro {
 
@@ -61,9 +62,10 @@ void RemoveStaleTemporaries(int dirFd, const std::string& mosaicName) {
 }  // namespace
 
 std::optional<RemovalJournal> ReadJournal(int dirFd, const std::string& mosaicName) {
-    if (const auto bytes = ReadTrustedFile(dirFd, kJournalName)) return ParseJournal(*bytes, false);
+    if (const auto bytes = ReadTrustedFile(dirFd, kJournalName, kMaxJournalBytes))
+        return ParseJournal(*bytes, false);
     if (errno != ENOENT) return std::nullopt;
-    if (const auto bytes = ReadTrustedFile(dirFd, LegacyJournalName(mosaicName)))
+    if (const auto bytes = ReadTrustedFile(dirFd, LegacyJournalName(mosaicName), kMaxJournalBytes))
         return ParseJournal(*bytes, true);
     return std::nullopt;
 }
@@ -102,7 +104,9 @@ void TidyDirectory(int dirFd, const std::string& mosaicName,
 
 void DeleteTiles(int dirFd, const std::vector<TileRecord>& tiles, const FileId& mosaic) {
     RemovalJournal journal{mosaic, tiles, false};
-    if (!WriteJournalFile(dirFd, FormatJournal(journal))) return;
+    // Written whole and flushed to stable storage before it takes the journal's name (replacing
+    // an earlier one) in one step.
+    if (!WriteFileDurably(dirFd, kJournalName, kNewJournalName, FormatJournal(journal))) return;
     PauseForTest("journaled");
     RemoveListed(dirFd, journal, kJournalName, true);
 }

@@ -22,18 +22,9 @@ bool Matches(const FileId& now, const FileId& recorded, bool decodedNow);
 void PutBack(int dirFd, const std::string& privateName, const std::string& name,
              std::size_t index);
 
-// The system's own steps.
+// The system's own step.
 
 // Deletes tile number `index` if its name still holds the recorded file; true when it is gone.
 bool RemoveExactly(int dirFd, std::size_t index, const TileRecord& tile, bool decodedNow);
-
-// Gives the directory a journal of these bytes, written whole and flushed to stable storage
-// before it takes the journal's name (replacing an earlier one) in one step.
-bool WriteJournalFile(int dirFd, const std::string& bytes);
-
-// The bytes of entry `name` when it is a regular file of the user running tessaro with a single
-// name, reached without following a link, of at most kMaxJournalBytes. Empty otherwise, with
-// errno ENOENT when there is no such entry.
-std::optional<std::string> ReadTrustedFile(int dirFd, const std::string& name);
 
 }  // namespace tessaro::removal_internal

@@ -1,11 +1,12 @@
-// Reading a file through a descriptor, the way the TIFF reader needs it: at offsets of the
-// reader's own, never through the descriptor's file offset, so several readers can share one
+// Reading and writing a file through a descriptor at offsets of the caller's own, never through
+// the descriptor's file offset, so several readers (or writers of separate parts) can share one
 // descriptor. Descriptors are C runtime descriptors on every system (see unique_fd.h).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "os/unique_fd.h"
@@ -25,6 +26,23 @@ int64_t ReadAt(int fd, void* buffer, std::size_t size, uint64_t offset);
 // The size in bytes of the file `fd` refers to, when it is a regular file; empty for anything
 // else (a directory, a FIFO, a device) and when it cannot be asked.
 std::optional<uint64_t> RegularFileSize(int fd);
+
+// Writes `size` bytes at byte `offset` of the file, whatever the system's short writes and
+// interruptions; false on any failure, and when a write makes no progress.
+bool WriteAllAt(int fd, uint64_t offset, const void* data, std::size_t size);
+
+// Bytes that lie in one place, to be written with others gathered from elsewhere.
+struct FilePiece {
+    const void* data = nullptr;
+    std::size_t size = 0;
+};
+
+// The most pieces one gathered write takes.
+inline constexpr std::size_t kMaxFilePieces = 256;
+
+// Writes the pieces (at most kMaxFilePieces) one after the other from byte `offset` on, in as few
+// writes as the system allows: one gathered write on Linux, one write per piece on Windows.
+bool WriteAllAt(int fd, uint64_t offset, std::span<const FilePiece> pieces);
 
 // A second descriptor for the same open file, which a child process does not inherit. Empty on
 // failure.

@@ -2,8 +2,11 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 
 namespace tessaro {
@@ -25,6 +28,48 @@ std::optional<uint64_t> RegularFileSize(int fd) {
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
     return static_cast<uint64_t>(st.st_size);
+}
+
+static_assert(sizeof(off_t) >= 8, "files of up to 4 GiB need 64-bit file offsets");
+
+bool WriteAllAt(int fd, uint64_t offset, const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    while (size > 0) {
+        const ssize_t written = ::pwrite(fd, bytes, size, static_cast<off_t>(offset));
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (written == 0) return false;  // no progress: treat as a failed write, never spin
+        bytes += written;
+        offset += static_cast<uint64_t>(written);
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+bool WriteAllAt(int fd, uint64_t offset, std::span<const FilePiece> pieces) {
+    if (pieces.size() > kMaxFilePieces) return false;
+    std::array<iovec, kMaxFilePieces> gathered;
+    std::size_t count = 0;
+    for (const FilePiece& piece : pieces)
+        if (piece.size > 0) gathered[count++] = {const_cast<void*>(piece.data), piece.size};
+    for (std::span<iovec> rest(gathered.data(), count); !rest.empty();) {
+        const ssize_t written =
+            ::pwritev(fd, rest.data(), static_cast<int>(rest.size()), static_cast<off_t>(offset));
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;  // no progress: treat as a failed write, never spin
+        offset += static_cast<uint64_t>(written);
+        // Drops what was written: whole pieces, then the front of the next one.
+        for (std::size_t done = static_cast<std::size_t>(written); done > 0 && !rest.empty();) {
+            const std::size_t take = std::min(done, rest.front().iov_len);
+            rest.front().iov_base = static_cast<uint8_t*>(rest.front().iov_base) + take;
+            rest.front().iov_len -= take;
+            done -= take;
+            if (rest.front().iov_len == 0) rest = rest.subspan(1);
+        }
+    }
+    return true;
 }
 
 UniqueFd DuplicateFd(int fd) { return UniqueFd(::fcntl(fd, F_DUPFD_CLOEXEC, 0)); }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "os/file_io_win.h"
 #include "os/handle_fd_win.h"
 #include "os/windows_win.h"
 
@@ -60,6 +61,37 @@ std::optional<uint64_t> RegularFileSize(int fd) {
         info.Directory || info.EndOfFile.QuadPart < 0)
         return std::nullopt;
     return static_cast<uint64_t>(info.EndOfFile.QuadPart);
+}
+
+bool WriteAllAt(HANDLE file, uint64_t offset, const void* data, std::size_t size) {
+    // The most one WriteFile call is asked to write.
+    constexpr std::size_t kMaxWrite = std::size_t{1} << 30;
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    while (size > 0) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD written = 0;
+        const auto chunk = static_cast<DWORD>(std::min(size, kMaxWrite));
+        if (!WriteFile(file, bytes, chunk, &written, &at) || written == 0) return false;
+        bytes += written;
+        offset += written;
+        size -= written;
+    }
+    return true;
+}
+
+bool WriteAllAt(int fd, uint64_t offset, const void* data, std::size_t size) {
+    return WriteAllAt(HandleOf(fd), offset, data, size);
+}
+
+// One write per piece: Windows has no gathered write to an arbitrary file.
+bool WriteAllAt(int fd, uint64_t offset, std::span<const FilePiece> pieces) {
+    for (const FilePiece& piece : pieces) {
+        if (!WriteAllAt(fd, offset, piece.data, piece.size)) return false;
+        offset += piece.size;
+    }
+    return true;
 }
 
 UniqueFd DuplicateFd(int fd) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -48,10 +49,21 @@ bool LinkEntry(int dirFd, const std::string& from, const std::string& to);
 // file system keeps its own journal of names).
 bool SyncDirectory(int dirFd);
 
+#ifdef _WIN32
+enum class GuardedRemoval { removed, absent, kept };
+
+// Removes entry `name` of the directory (a link, not what it names; never a directory) only while
+// it still is a file `stillIt` accepts by its identity: the look and the removal go through one
+// handle of the entry, so a file renamed into its place meanwhile is never removed. A file another
+// program holds open without sharing deletion, or a read-only one, is kept. The tests' step
+// "deleted" (PauseForTest) comes after the removal, while that handle is still held.
+GuardedRemoval RemoveEntryIfStill(int dirFd, const std::string& name,
+                                  const std::function<bool(const FileId&)>& stillIt);
+#endif
+
 // For the tests (builds with test switches only, see os/test_hooks.h): when the switch names
-// `step`, the process
-// stops itself there (SIGSTOP; on Windows all its threads are suspended), so a test can act at
-// that exact point and then continue or kill it. Steps, in order: "pinned", "measured", "saved",
+// `step`, the process stops itself there (SIGSTOP; on Windows all its threads are suspended), so
+// a test can act at that exact point and then continue or kill it. Steps, in order: "pinned", "measured", "saved",
 // "journaled", "moved", "deleted".
 void PauseForTest(const char* step);
 

@@ -89,11 +89,19 @@ std::optional<OpenedTile> OpenTileAt(int dirFd, const std::string& name) {
     return tile;
 }
 
-bool LinkUnnamedFile(int fd, int dirFd, const std::string& name, bool tryByDescriptor) {
-    if (tryByDescriptor && linkat(fd, "", dirFd, name.c_str(), AT_EMPTY_PATH) == 0) return true;
-    if (tryByDescriptor && errno == EEXIST) return false;
+bool LinkUnnamedFile(int fd, int dirFd, const std::string& name, bool& byDescriptor) {
+    if (byDescriptor) {
+        if (linkat(fd, "", dirFd, name.c_str(), AT_EMPTY_PATH) == 0) return true;
+        if (errno == EEXIST) return false;
+        byDescriptor = false;
+    }
     const std::string procPath = "/proc/self/fd/" + std::to_string(fd);
     return linkat(AT_FDCWD, procPath.c_str(), dirFd, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
+bool LinkUnnamedFile(int fd, int dirFd, const std::string& name) {
+    bool byDescriptor = true;
+    return LinkUnnamedFile(fd, dirFd, name, byDescriptor);
 }
 
 void PauseForTest(const char* step) {

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -69,6 +70,18 @@ bool LinkEntry(int dirFd, const std::string& from, const std::string& to) {
 }
 
 bool SyncDirectory(int) { return true; }
+
+GuardedRemoval RemoveEntryIfStill(int dirFd, const std::string& name,
+                                  const std::function<bool(const FileId&)>& stillIt) {
+    const UniqueHandle entry = OpenRelative(
+        HandleOf(dirFd), name,
+        {DELETE | FILE_READ_ATTRIBUTES, FILE_OPEN, FILE_OPEN_REPARSE_POINT | FILE_NON_DIRECTORY_FILE});
+    if (!entry) return errno == ENOENT ? GuardedRemoval::absent : GuardedRemoval::kept;
+    const std::optional<HandleInfo> info = InfoOfHandle(entry.get());
+    if (!info || !stillIt(info->id) || !MarkForDeletion(entry.get())) return GuardedRemoval::kept;
+    PauseForTest("deleted");
+    return GuardedRemoval::removed;
+}
 
 std::optional<OpenedTile> OpenTileAt(int dirFd, const std::string& name) {
     const HANDLE dir = HandleOf(dirFd);

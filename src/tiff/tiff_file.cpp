@@ -53,11 +53,6 @@ int TiffFile::OnWarning(TIFF*, void* self, const char* module, const char* fmt, 
     return 1;
 }
 
-bool TiffFile::Open(const std::string& path) {
-    const UniqueFd fd = OpenToRead(path);  // a FIFO opens at once; the size check turns it away
-    return fd && Open(fd.get(), path);
-}
-
 bool TiffFile::Open(int callerFd, const std::string& name) {
     tif_.reset();
     errorSeen_ = false;

@@ -37,15 +37,13 @@ public:
     TiffFile(const TiffFile&) = delete;
     TiffFile& operator=(const TiffFile&) = delete;
 
-    // Opens `path` read-only without memory mapping. Fails for anything but a regular file
+    // Opens the file on a descriptor the caller keeps, read-only without memory mapping: libtiff
+    // reads through a duplicate of it, which is closed with the handle, at offsets of its own
+    // (the caller's file offset is neither used nor moved). Fails for anything but a regular file
     // (a FIFO or a directory must never block or be handed to libtiff) and for anything libtiff
     // cannot open. Errors libtiff reported while reading the directory and recovered from (it
     // skipped the entry) are forgotten once the open succeeds. Returns false on failure; no
-    // descriptor is left open either way.
-    bool Open(const std::string& path);
-    // The same on a descriptor the caller keeps: libtiff reads through a duplicate of it, which
-    // is closed with the handle, at offsets of its own (the caller's file offset is neither used
-    // nor moved). `name` only labels the handle.
+    // descriptor of its own is left open either way. `name` only labels the handle.
     bool Open(int fd, const std::string& name);
 
     // Call before decoding pixels. libtiff 4.5 refuses every uncompressed tile through the RGBA

@@ -102,14 +102,6 @@ std::optional<TileSize> MeasureOpenFile(const TiffFile& file) {
 
 }  // namespace
 
-ReadOutcome ReadTileBandsTuned(const std::string& path, TileSize expected, const BandSink& sink,
-                               const BandTuning& tuning, BandPath* taken) {
-    if (taken) *taken = BandPath::none;
-    TiffFile file;
-    if (!file.Open(path)) return ReadOutcome::failed;
-    return ReadOpenFile(file, expected, sink, tuning, taken);
-}
-
 ReadOutcome ReadTileBandsTuned(int fd, TileSize expected, const BandSink& sink,
                                const BandTuning& tuning, BandPath* taken) {
     if (taken) *taken = BandPath::none;
@@ -119,12 +111,6 @@ ReadOutcome ReadTileBandsTuned(int fd, TileSize expected, const BandSink& sink,
 }
 
 }  // namespace tiff_detail
-
-std::optional<TileSize> TIFFWH(const std::string& path) {
-    tiff_detail::TiffFile file;
-    if (!file.Open(path)) return std::nullopt;
-    return tiff_detail::MeasureOpenFile(file);
-}
 
 std::optional<TileSize> TIFFWH(int fd) {
     tiff_detail::TiffFile file;
@@ -147,36 +133,8 @@ tiff_detail::BandTuning TuningFor(TileSize size) {
 
 }  // namespace
 
-ReadOutcome ReadTileBands(const std::string& path, TileSize expected, const BandSink& sink) {
-    return tiff_detail::ReadTileBandsTuned(path, expected, sink, TuningFor(expected));
-}
-
 ReadOutcome ReadTileBands(int fd, TileSize expected, const BandSink& sink) {
     return tiff_detail::ReadTileBandsTuned(fd, expected, sink, TuningFor(expected));
-}
-
-std::optional<TilePixels> ReadData(const std::string& path) {
-    tiff_detail::TiffFile file;
-    TileSize size;
-    if (!file.Open(path) || !tiff_detail::Measure(file, &size) || !file.PrepareToDecode())
-        return std::nullopt;
-
-    // 64-bit all the way: each side is below 2^31, so 4 x width x height fits in 64 bits.
-    const uint64_t pixels = static_cast<uint64_t>(size.width) * static_cast<uint64_t>(size.height);
-    if (pixels > SIZE_MAX / 4) return std::nullopt;
-    PixelBuffer raster = PixelBuffer::Allocate(static_cast<std::size_t>(pixels * 4));
-    if (!raster) return std::nullopt;
-
-    if (!TIFFReadRGBAImageOriented(file.get(), static_cast<uint32_t>(size.width),
-                                   static_cast<uint32_t>(size.height),
-                                   reinterpret_cast<uint32_t*>(raster.data()),
-                                   ORIENTATION_BOTLEFT, /*stop on error*/ 1) ||
-        file.errorSeen())
-        return std::nullopt;
-
-    tiff_detail::RasterToBgrInPlace(raster.data(), static_cast<std::size_t>(pixels));
-    raster.ShrinkTo(static_cast<std::size_t>(pixels * 3));
-    return TilePixels{size, std::move(raster)};
 }
 
 }  // namespace tessaro

@@ -1,9 +1,9 @@
 // The TIFF reader: the only code that talks to libtiff.
 //
-// Every call opens the file afresh (or a duplicate of the caller's descriptor) and closes it
-// before returning, so a reader never outlives one size query or one pixel read. The reader prints nothing: libtiff's own errors and warnings
-// go to per-handle handlers, and each call reports success or failure to its caller, who prints
-// the one line the user sees.
+// Every call reads through a duplicate of the caller's descriptor and closes it before returning,
+// so a reader never outlives one size query or one pixel read. The reader prints nothing:
+// libtiff's own errors and warnings go to per-handle handlers, and each call reports success or
+// failure to its caller, who prints the one line the user sees.
 #pragma once
 
 #include <cstddef>
@@ -27,10 +27,8 @@ struct TileSize {
 // Measures a tile without decoding any pixel. Empty when the file cannot be opened as a regular
 // file, is not a TIFF libtiff can read, has a width or height of 0 or above 2^31 - 1, uses a codec
 // this libtiff lacks, or is a kind libtiff's RGBA interface refuses (so a tile that measures fine
-// is one the pixel read can decode).
-std::optional<TileSize> TIFFWH(const std::string& path);
-// The same through an open descriptor, which stays the caller's (the reader reads through a
-// duplicate of it, so the file measured is exactly the file the caller holds).
+// is one the pixel read can decode). The descriptor stays the caller's (the reader reads through
+// a duplicate of it, so the file measured is exactly the file the caller holds).
 std::optional<TileSize> TIFFWH(int fd);
 
 // One band of decoded rows handed to a sink: rowCount rows of 3 x width bytes each (blue, green,
@@ -55,16 +53,6 @@ enum class ReadOutcome {
 // Decodes the tile band by band (one strip, or one row of tiles, at a time, in whatever order is
 // cheapest) and hands each band to the sink. Fails when the file's size is no longer `expected`
 // (it changed since it was measured) or when libtiff reports any error while decoding.
-ReadOutcome ReadTileBands(const std::string& path, TileSize expected, const BandSink& sink);
 ReadOutcome ReadTileBands(int fd, TileSize expected, const BandSink& sink);
-
-// The whole tile at once: height rows of 3 x width bytes, packed, bottom row first, blue, green,
-// red; empty on failure. This is the reference rendering (libtiff's RGBA interface over the whole
-// image) that the band reader must match byte for byte.
-struct TilePixels {
-    TileSize size;
-    PixelBuffer bytes;
-};
-std::optional<TilePixels> ReadData(const std::string& path);
 
 }  // namespace tessaro

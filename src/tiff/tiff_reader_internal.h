@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstddef>
-#include <string>
 
 #include "tiff/tiff_reader.h"
 
@@ -36,8 +35,6 @@ enum class BandPath {
     directTiles       // rows of tiles decoded straight into BGR rows
 };
 
-ReadOutcome ReadTileBandsTuned(const std::string& path, TileSize expected, const BandSink& sink,
-                               const BandTuning& tuning, BandPath* taken = nullptr);
 ReadOutcome ReadTileBandsTuned(int fd, TileSize expected, const BandSink& sink,
                                const BandTuning& tuning, BandPath* taken = nullptr);
 

@@ -15,6 +15,7 @@
 
 #include "bmp/bmp_file.h"
 #include "bmp/bmp_file_internal.h"
+#include "bmp_by_path.h"
 #include "temp_dir.h"
 
 namespace tessaro {

@@ -7,6 +7,7 @@
 #include "decode/canvas_fill_internal.h"
 #include "os/file_io.h"
 #include "mosaic_expect.h"
+#include "bmp_by_path.h"
 #include "temp_dir.h"
 #include "tiff_fixture.h"
 #include "tree_check.h"

@@ -20,6 +20,7 @@
 #include "os/unique_fd.h"
 #include "temp_dir.h"
 #include "tiff/tiff_reader.h"
+#include "tiff_by_path.h"
 #include "tiff_fixture.h"
 #include "tree_check.h"
 

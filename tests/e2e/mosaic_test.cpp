@@ -9,6 +9,7 @@
 #include "run_binary.h"
 #include "temp_dir.h"
 #include "tiff/tiff_reader.h"
+#include "tiff_by_path.h"
 #include "tiff_fixture.h"
 #include "tree_check.h"
 

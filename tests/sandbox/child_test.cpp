@@ -8,6 +8,7 @@
 #include "mosaic/tile_layout.h"
 #include "os/file_io.h"
 #include "sandbox/client_internal.h"
+#include "bmp_by_path.h"
 #include "temp_dir.h"
 #include "tiff_fixture.h"
 

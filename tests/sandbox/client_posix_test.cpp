@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "mosaic_expect.h"
+#include "bmp_by_path.h"
 #include "temp_dir.h"
 #include "tiff_fixture.h"
 #include "tree_check.h"

@@ -10,6 +10,7 @@
 
 #include "tiff/tiff_reader.h"
 #include "tiff/tiff_reader_internal.h"
+#include "tiff_by_path.h"
 
 namespace tessaro::testing {
 

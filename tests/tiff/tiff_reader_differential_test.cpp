@@ -12,6 +12,7 @@
 #include "temp_dir.h"
 #include "tiff/tiff_reader.h"
 #include "tiff/tiff_reader_internal.h"
+#include "tiff_by_path.h"
 #include "tiff_fixture.h"
 
 namespace tessaro::testing {

@@ -17,6 +17,7 @@
 #include "temp_dir.h"
 #include "tiff/tiff_reader.h"
 #include "tiff/tiff_reader_internal.h"
+#include "tiff_by_path.h"
 #include "tiff_fixture.h"
 #include "os/unique_fd.h"
 #include "tree_check.h"

@@ -1,0 +1,27 @@
+// Small files written whole and read whole inside an open directory: records a later run must be
+// able to trust, so a file is either there complete or not at all, and only a file this user
+// wrote is read back.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tessaro {
+
+// Gives entry `name` of the directory these bytes, written whole and flushed to stable storage
+// before the name takes them in one step (replacing an earlier file), then flushes the directory.
+// The file is made unnamed where the system can (Linux), else under `spareName`, which it leaves
+// again: nothing of a failed write remains under either name. Owner-only permissions on Linux,
+// hidden on Windows until it is renamed.
+bool WriteFileDurably(int dirFd, const std::string& name, const std::string& spareName,
+                      std::string_view bytes);
+
+// The bytes of entry `name` when it is a regular file of the user running tessaro with a single
+// name, reached without following a link, of at most maxBytes. Empty otherwise, with errno ENOENT
+// when there is no such entry.
+std::optional<std::string> ReadTrustedFile(int dirFd, const std::string& name,
+                                           std::size_t maxBytes);
+
+}  // namespace tessaro

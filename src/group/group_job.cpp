@@ -49,7 +49,7 @@ GroupOutcome SpliceGroup(const ScannedGroup& group, bool deleteSources, FillMete
 
     std::optional<RemovalJournal> journal;
     if (mosaicName) {
-        journal = ReadJournal(dir.get(), *mosaicName);
+        journal = ReadJournal(dir.get(), *mosaicName, lock.NewFileOwner());
         TidyDirectory(dir.get(), *mosaicName, journal);
     }
     // What is left of a group whose deletion was cut short is already in its mosaic: finish the

@@ -61,11 +61,12 @@ void RemoveStaleTemporaries(int dirFd, const std::string& mosaicName) {
 
 }  // namespace
 
-std::optional<RemovalJournal> ReadJournal(int dirFd, const std::string& mosaicName) {
-    if (const auto bytes = ReadTrustedFile(dirFd, kJournalName, kMaxJournalBytes))
+std::optional<RemovalJournal> ReadJournal(int dirFd, const std::string& mosaicName,
+                                          std::optional<uint32_t> ownNewFiles) {
+    if (const auto bytes = ReadTrustedFile(dirFd, kJournalName, kMaxJournalBytes, ownNewFiles))
         return ParseJournal(*bytes, false);
     if (errno != ENOENT) return std::nullopt;
-    if (const auto bytes = ReadTrustedFile(dirFd, LegacyJournalName(mosaicName), kMaxJournalBytes))
+    if (const auto bytes = ReadTrustedFile(dirFd, LegacyJournalName(mosaicName), kMaxJournalBytes, ownNewFiles))
         return ParseJournal(*bytes, true);
     return std::nullopt;
 }

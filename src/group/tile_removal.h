@@ -42,7 +42,9 @@ struct RemovalJournal {
 // The directory's journal, when it can be trusted: a regular file with one link, owned by the
 // user running tessaro, opened without following a link, of a journal's size and form. Anything
 // else is ignored.
-std::optional<RemovalJournal> ReadJournal(int dirFd, const std::string& mosaicName);
+// `ownNewFiles`: the owner the file system gives this run's new files there (see ReadTrustedFile).
+std::optional<RemovalJournal> ReadJournal(int dirFd, const std::string& mosaicName,
+                                          std::optional<uint32_t> ownNewFiles = std::nullopt);
 
 // True when the group is what an earlier run saved and had begun to delete: the file at
 // mosaicName is the journal's mosaic, and every tile named is one the journal lists, unchanged

@@ -16,6 +16,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 
 #include "os/unique_fd.h"
 
@@ -38,12 +39,17 @@ public:
     DirLock(const DirLock&) = delete;
     DirLock& operator=(const DirLock&) = delete;
     LockState state() const { return state_; }
+    // The owner the file system gave the lock file this run made (Linux), which is the owner it
+    // gives any file this run makes there: not root, for a run as root on an export that squashes
+    // root. Empty when the run found the lock file made already.
+    std::optional<uint32_t> NewFileOwner() const { return newFileOwner_; }
 
 private:
     LockState state_ = LockState::unlocked;
     int dirFd_ = -1;
     UniqueFd file_;             // Linux: the lock file, locked
     std::intptr_t mutex_ = 0;   // Windows: the mutex held
+    std::optional<uint32_t> newFileOwner_;
 };
 
 }  // namespace tessaro

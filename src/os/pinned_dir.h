@@ -38,7 +38,8 @@ std::optional<EntryStatus> StatEntry(int dirFd, const std::string& name);
 bool RemoveEntry(int dirFd, const std::string& name);
 
 // Renames entry `from` of the directory to `to` in the same directory. Without `replace` it fails
-// when `to` is taken. On failure errno is ENOENT when `from` is gone.
+// when `to` is taken (where the file system cannot refuse to replace, as FUSE, NFS and SMB mounts
+// cannot, `to` is checked free just before). On failure errno is ENOENT when `from` is gone.
 bool RenameEntry(int dirFd, const std::string& from, const std::string& to, bool replace);
 
 // Gives the file at entry `from` of the directory a second name `to` in the same directory (a

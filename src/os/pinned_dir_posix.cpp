@@ -51,7 +51,17 @@ bool RemoveEntry(int dirFd, const std::string& name) {
 
 bool RenameEntry(int dirFd, const std::string& from, const std::string& to, bool replace) {
     if (replace) return renameat(dirFd, from.c_str(), dirFd, to.c_str()) == 0;
-    return renameat2(dirFd, from.c_str(), dirFd, to.c_str(), RENAME_NOREPLACE) == 0;
+    if (renameat2(dirFd, from.c_str(), dirFd, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    // The file system cannot be told not to replace (FUSE, NFS and SMB mounts refuse the flag):
+    // the new name is found free first, then taken. Only a file made under that very name in
+    // between would be replaced.
+    struct stat st;
+    if (fstatat(dirFd, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return errno == ENOENT && renameat(dirFd, from.c_str(), dirFd, to.c_str()) == 0;
 }
 
 bool LinkEntry(int dirFd, const std::string& from, const std::string& to) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,10 +19,13 @@ namespace tessaro {
 bool WriteFileDurably(int dirFd, const std::string& name, const std::string& spareName,
                       std::string_view bytes);
 
-// The bytes of entry `name` when it is a regular file of the user running tessaro with a single
-// name, reached without following a link, of at most maxBytes. Empty otherwise, with errno ENOENT
-// when there is no such entry.
-std::optional<std::string> ReadTrustedFile(int dirFd, const std::string& name,
-                                           std::size_t maxBytes);
+// The bytes of entry `name` when it is a regular file with a single name, reached without
+// following a link, of at most maxBytes, written by someone the run trusts. On Linux that is a
+// file owned by the user running tessaro, by root (no other user can make a file of root's), or
+// by `ownNewFiles`, the owner the file system gives this run's own new files in that directory
+// (on an export that squashes root, not root); on Windows a file of the user running tessaro.
+// Empty otherwise, with errno ENOENT when there is no such entry.
+std::optional<std::string> ReadTrustedFile(int dirFd, const std::string& name, std::size_t maxBytes,
+                                           std::optional<uint32_t> ownNewFiles = std::nullopt);
 
 }  // namespace tessaro

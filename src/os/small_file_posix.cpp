@@ -34,12 +34,15 @@ bool WriteFileDurably(int dirFd, const std::string& name, const std::string& spa
     return ok && fsync(dirFd) == 0;
 }
 
-std::optional<std::string> ReadTrustedFile(int dirFd, const std::string& name,
-                                           std::size_t maxBytes) {
+std::optional<std::string> ReadTrustedFile(int dirFd, const std::string& name, std::size_t maxBytes,
+                                           std::optional<uint32_t> ownNewFiles) {
     UniqueFd fd(openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat st;
-    if (!fd || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() ||
-        st.st_nlink != 1 || st.st_size > static_cast<off_t>(maxBytes))
+    if (!fd || fstat(fd.get(), &st) != 0) return std::nullopt;
+    const bool trustedOwner = st.st_uid == geteuid() || st.st_uid == 0 ||
+                              (ownNewFiles && st.st_uid == *ownNewFiles);
+    if (!S_ISREG(st.st_mode) || !trustedOwner || st.st_nlink != 1 ||
+        st.st_size > static_cast<off_t>(maxBytes))
         return std::nullopt;
     std::string bytes(static_cast<std::size_t>(st.st_size), '\0');
     std::size_t got = 0;

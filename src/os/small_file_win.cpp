@@ -27,8 +27,8 @@ bool WriteFileDurably(int dirFd, const std::string& name, const std::string& spa
     return false;
 }
 
-std::optional<std::string> ReadTrustedFile(int dirFd, const std::string& name,
-                                           std::size_t maxBytes) {
+std::optional<std::string> ReadTrustedFile(int dirFd, const std::string& name, std::size_t maxBytes,
+                                           std::optional<uint32_t>) {
     // The most one ReadFile call is asked to read; a trusted file is far smaller.
     constexpr DWORD kMaxChunk = 1u << 20;
     const UniqueHandle file =

@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "fuse_mount.h"
 #include "run_binary.h"
 #include "temp_dir.h"
 #include "tiff_fixture.h"
@@ -181,6 +182,23 @@ TEST(TileSafety, OnlyAWriterOfTheDirectoryCanMakeARunWaitAndNeverWithoutBound) {
                            kSuccessLine);
     EXPECT_EQ(ListNames(held.dir), (Names{".tessaro-lock", "1.tif", "2.tif"}));
     ExpectOnlyMosaic(next);
+}
+
+TEST(TileSafety, ARunTrustsItsOwnJournalWhereTheFileSystemSquashesRoot) {
+    // Through this mount every file is nobody's, as a root run's files are on an NFS export that
+    // squashes root: the journal of a run cut short must still be its own to the next run.
+    TempDir tmp;
+    const std::string mountPoint = tmp / "export";
+    fs::create_directories(tmp / "disk");
+    fs::create_directories(mountPoint);
+    const BindMount squashed(tmp / "disk", mountPoint, {"--force-user=nobody", "--force-group=nogroup"});
+    if (!squashed.mounted()) GTEST_SKIP() << "no FUSE mount with bindfs here";
+    const EqualGroup group = MakeEqualGroup(mountPoint + "/quad", 4);
+    const RunResult first =
+        RunTessaro({group.dir, "1"}, PauseAt("deleted", [](int n) { return n == 2 ? SIGKILL : SIGCONT; }));
+    EXPECT_EQ(first.signal, SIGKILL);
+    EXPECT_EQ(RunTessaro({group.dir, "1"}).out, ProgressLine(group.dir) + kSuccessLine);
+    ExpectOnlyMosaic(group);
 }
 
 TEST(TileSafety, SwappingDirectoriesForLinksAtAnyStepTouchesNothingOutside) {

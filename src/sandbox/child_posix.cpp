@@ -140,6 +140,7 @@ void WarmUpDecoding() {
 void ServeGroup(int channel, std::vector<UniqueFd> tiles) {
     const std::string_view mode = DecoderTestMode();
     MisbehaveForTest(mode);
+    ProbeConfinementForTest(mode, channel);
     for (uint32_t i = 0; i < tiles.size(); ++i) {
         DecoderRequest measure{};
         measure.index = i;

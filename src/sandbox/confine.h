@@ -1,7 +1,8 @@
 // Confinement of the decoding child: once confined, a process can read and write the descriptors
 // (handles) it holds, allocate memory and run threads, and nothing else. It cannot open a file,
-// run a program, make a socket or signal another process; its memory and processor time are
-// capped (limits.h) and it leaves no core dump.
+// name a path, run a program, make a socket, signal another process or change its own limits;
+// its memory and processor time are capped (limits.h), it leaves no core dump, and on Linux it
+// has no privileges (a run as root gives it an identity of no other use).
 //
 // On Linux the child confines itself, right after the fork and before it reads a byte: a
 // system-call filter (confine_seccomp_posix.cpp) and resource limits (confine_rlimits_posix.cpp),
@@ -53,6 +54,10 @@ bool SetDecoderLimits(int pid, const DecoderLimits& limits);
 
 // No core file for the calling process, ever.
 bool ForbidCoreDumps();
+
+// A process of a run as root becomes a user and group of no other use, with no supplementary
+// groups and no capabilities (confine_identity_posix.cpp); anyone else's stays as it is.
+bool DropPrivileges();
 
 #endif
 

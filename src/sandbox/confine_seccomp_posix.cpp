@@ -10,7 +10,10 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <cerrno>
+#include <string_view>
 #include <memory>
 #include <vector>
 
@@ -21,10 +24,12 @@ namespace tessaro {
 namespace {
 
 // What decoding needs: reading the tiles and writing the mosaic through descriptors it was
-// given, talking to its parent over the socket it was given, memory, threads, time, and ending.
+// given, talking to its parent over the socket it was given, memory, threads, time, and ending;
+// and telling who it is. Nothing that names a path.
 constexpr const char* kAllowed[] = {
     "read", "readv", "pread64", "write", "writev", "pwrite64", "pwritev", "lseek", "close", "fstat",
-    "newfstatat", "statx", "fcntl", "recvmsg", "sendmsg", "recvfrom", "sendto",
+    "recvmsg", "sendmsg", "recvfrom", "sendto",
+    "getuid", "geteuid", "getgid", "getegid", "getgroups", "capget",
     "brk", "mmap", "munmap", "mremap", "mprotect", "madvise",
     "futex", "set_robust_list", "rseq", "set_tid_address",
     "rt_sigprocmask", "rt_sigaction", "rt_sigreturn", "sigaltstack",
@@ -58,6 +63,27 @@ std::vector<sock_filter> BuildFilter() {
                          SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD)) != 0 ||
         seccomp_rule_add(ctx, SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(clone3), 0) != 0)
         return {};
+    // fcntl only for what the C library and decoding ask of it: descriptor flags, and file status
+    // flags without O_ASYNC. Never an owner or a signal for the descriptor's events, a lease, a
+    // notification or a lock: any of those ends the process.
+    for (const int command : {F_GETFD, F_SETFD, F_GETFL, F_DUPFD, F_DUPFD_CLOEXEC})
+        if (seccomp_rule_add(ctx, SCMP_ACT_ALLOW, SCMP_SYS(fcntl), 1, SCMP_A1(SCMP_CMP_EQ, static_cast<scmp_datum_t>(command))) != 0)
+            return {};
+    if (seccomp_rule_add(ctx, SCMP_ACT_ALLOW, SCMP_SYS(fcntl), 2, SCMP_A1(SCMP_CMP_EQ, F_SETFL),
+                         SCMP_A2(SCMP_CMP_MASKED_EQ, O_ASYNC, 0)) != 0)
+        return {};
+    // A status by path fails, and so does this C library's fstat (which passes an empty path and
+    // AT_EMPTY_PATH, a path all the same to a filter): what it would tell of a held descriptor is
+    // had otherwise.
+    for (const char* name : {"newfstatat", "statx", "stat", "lstat", "access", "faccessat",
+                             "faccessat2", "readlink", "readlinkat"}) {
+#ifdef TESSARO_SANITIZED
+        if (std::string_view(name) == "readlink") continue;  // allowed above
+#endif
+        const int call = seccomp_syscall_resolve_name(name);
+        if (call != __NR_SCMP_ERROR && seccomp_rule_add(ctx, SCMP_ACT_ERRNO(EPERM), call, 0) != 0)
+            return {};
+    }
     // Opening anything fails (the C library's allocator, for one, looks for a tuning file and
     // copes without it); the process is not ended for trying. Signalling is not allowed at all,
     // not even to itself: abort() then ends the process by the filter instead.

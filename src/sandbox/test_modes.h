@@ -24,6 +24,12 @@ DecoderLimits LimitsForTestMode(const DecoderLimits& limits, std::string_view mo
 // asks; returns at once for any other mode.
 void MisbehaveForTest(std::string_view mode);
 
+// In a Linux child, for the modes that probe its confinement ("open-file", "stat-path",
+// "run-program", "signal", "setown", "async", "raise-limits", "privileges"): tries that one
+// thing, through `channel` where it needs a descriptor, and ends the child when it is refused;
+// returns when it was allowed (or for any other mode).
+void ProbeConfinementForTest(std::string_view mode, int channel);
+
 // In the child, for "slow": a fill meter that passes everything on to `meter` (if any) and pauses
 // a quarter of a second after each band. Null for any other mode.
 std::unique_ptr<FillMeter> PausingMeterForTestMode(std::string_view mode, FillMeter* meter);

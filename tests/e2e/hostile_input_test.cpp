@@ -509,6 +509,35 @@ TEST(HostileInput, EveryOutcomeRepeatedLeaksNoDescriptorAndNoMemory) {
     ExpectCleanEnd(run, 1);
 }
 
+TEST(HostileInput, TheDecodingChildCanDoNothingButDecode) {
+#ifdef TESSARO_VALGRIND
+    GTEST_SKIP() << "a build for valgrind runs its decoding children without the filter";
+#endif
+    // Code running in the child, as a codec's exploit would, tries one forbidden thing a run:
+    // each is refused, the child ends, and only its group pays.
+    TempDir tmp;
+    const std::string dir = MakeDir(tmp, "group");
+    WriteTile(dir + "/1.tif", PatternTile(16, 16, 1));
+    WriteTile(dir + "/2.tif", PatternTile(16, 16, 2));
+    std::vector<std::string> probes{"open-file", "stat-path", "run-program", "signal",
+                                    "setown",    "async",     "privileges"};
+#ifndef TESSARO_SANITIZED  // (AddressSanitizer's runtime needs to ask for its limits)
+    probes.push_back("raise-limits");
+#endif
+    for (const std::string& probe : probes) {
+        SCOPED_TRACE(probe);
+        RunOptions options;
+        options.env.push_back("TESSARO_TEST_DECODER=" + probe);
+        const RunResult run = RunTessaro({dir}, options);
+        EXPECT_EQ(run.out, ProgressLine(dir) + UnreadableLine(dir + "/1.tif"));
+        EXPECT_EQ(ListNames(dir), (std::vector<std::string>{"1.tif", "2.tif"}));
+    }
+    // Asked for nothing it may not do, the same child joins the group.
+    RunOptions harmless;
+    harmless.env.push_back("TESSARO_TEST_DECODER=none");
+    EXPECT_EQ(RunTessaro({dir}, harmless).out, ProgressLine(dir) + kSuccessLine);
+}
+
 TEST(HostileInput, TightLimitsNeverEndTheRunWithoutALine) {
     // Under any address-space or descriptor limit the run either cannot start (one line on
     // standard error, status 2) or gives every group its progress line and one outcome line.

@@ -250,6 +250,26 @@ TEST(TileSafety, AFileRenamedIntoATilesPlaceAfterDecodingIsKept) {
     }
 }
 
+TEST(TileSafety, ACopyOfATileWithItsSizeAndTimesIsKept) {
+    // What cp -p makes of a tile (the same bytes, size and times, another file), swapped in under
+    // the tile's private name once it was moved there: it is not the tile decoded, and stays.
+    TempDir tmp;
+    const EqualGroup group = MakeEqualGroup(tmp / "g", 2);
+    const std::string tile = group.dir + "/1.tif";
+    const std::string copy = tmp / "copy";
+    fs::copy_file(tile, copy);
+    struct stat st {};
+    ASSERT_EQ(stat(tile.c_str(), &st), 0);
+    const timespec times[2] = {st.st_atim, st.st_mtim};
+    ASSERT_EQ(utimensat(AT_FDCWD, copy.c_str(), times, 0), 0);
+    const RunResult run = RunTessaro({group.dir, "1"}, PauseAt("moved", [&](int n) {
+        if (n == 1) fs::rename(copy, group.dir + "/.tessaro-deleting-0");
+        return SIGCONT;
+    }));
+    EXPECT_EQ(run.out, ProgressLine(group.dir) + kSuccessLine);
+    EXPECT_EQ(ListNames(group.dir), (Names{".tessaro-journal", "1.tif", "g.bmp"}));
+}
+
 // One journal record: the file's identity as the journal writes it, then its name.
 std::string JournalRecord(const std::string& path, const std::string& name) {
     struct stat st {};

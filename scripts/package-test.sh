@@ -91,6 +91,8 @@ check "the copyright file is in Debian's machine-readable format" \
     grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
     /usr/share/doc/tessaro/copyright
 check "the copyright file names the MIT (Expat) licence" grep -qx 'License: Expat' /usr/share/doc/tessaro/copyright
+# The packaged program has none of the tests' switches: no environment variable changes it.
+check "the program holds no test switch" bash -c '! grep -aq TESSARO_TEST /usr/bin/tessaro'
 
 # Usage: two lines and exit status 0. The C.UTF-8 locale keeps the text in UTF-8.
 usage_status=0

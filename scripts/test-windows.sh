@@ -63,6 +63,8 @@ if [ $status -eq 0 ]; then
     [ -f "$zip" ] && say "made $zip" || { say "FAIL: no $zip"; status=1; }
     dlls=$(x86_64-w64-mingw32-objdump -p "$build_dir/tessaro.exe" | sed -n 's/^[[:space:]]*DLL Name: //p')
     say "tessaro.exe imports $(echo $dlls)"
+    # Like the Debian package's, the ZIP's program has none of the tests' switches.
+    if grep -aq TESSARO_TEST "$build_dir/tessaro.exe"; then say "FAIL: tessaro.exe holds a test switch"; status=1; fi
     for dll in $dlls; do
         case ${dll,,} in
         kernel32.dll | msvcrt.dll | advapi32.dll | user32.dll | shell32.dll | ws2_32.dll | \

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <numeric>
@@ -22,6 +23,16 @@
 namespace tessaro {
 
 namespace {
+
+// The descriptors one group in flight may hold at once: its directory and lock file, six tiles,
+// the socket to its decoding child (two while it is made), the mosaic's file and its directory,
+// and the journal's file; and those the run holds whatever it does (standard streams, the
+// interrupt pipe, the fork server's socket, the walk).
+constexpr int kGroupDescriptors = 14;
+constexpr int kRunDescriptors = 16;
+// How many times a group short of descriptors is tried again (at least a tenth of a second apart).
+constexpr int kDescriptorRetries = 50;
+constexpr int kLoneRetries = 2;
 
 int CountGone(const ScannedGroup& group) {
     int gone = 0;
@@ -114,12 +125,39 @@ BatchOutcome SpliceTree(const std::string& rootDir, bool deleteSources, bool sho
         }
     };
     std::atomic<std::size_t> next{0};
+    std::condition_variable groupEnded;  // another group's descriptors may be free now
+    std::atomic<int> inFlight{0};
+    // A group that found no descriptor left is tried again as groups beside it end (or every
+    // tenth of a second), a while; alone, where only the system's table can have filled, twice.
+    // Then it gets the outcome it had.
+    const auto spliceRetrying = [&](const ScannedGroup& group, FillMeter* meter) {
+        struct Counted {
+            std::atomic<int>& count;
+            explicit Counted(std::atomic<int>& c) : count(c) { ++count; }
+            ~Counted() { --count; }
+        } counted(inFlight);
+        GroupOutcome outcome = splice(group, deleteSources, meter);
+        for (int attempt = 0; outcome.outOfDescriptors && InterruptSignal() == 0 &&
+                              attempt < (inFlight > 1 ? kDescriptorRetries : kLoneRetries);
+             ++attempt) {
+            std::unique_lock<std::mutex> lock(mutex);
+            groupEnded.wait_for(lock, std::chrono::milliseconds(100));
+            lock.unlock();
+            outcome = splice(group, deleteSources, meter);
+        }
+        return outcome;
+    };
 #ifdef TESSARO_SANITIZED
     // AddressSanitizer's allocator (in this compiler's runtime) is not made safe for fork: a child
     // forked while another thread allocates can inherit its lock taken. One group at a time.
     const std::size_t workers = std::min<std::size_t>(1, jobs.size());
 #else
-    const std::size_t workers = std::min<std::size_t>(UsableCpus(), jobs.size());
+    // No more groups side by side than the descriptors allow: each takes at most
+    // kGroupDescriptors of them, beside the run's own.
+    const std::size_t byDescriptors = static_cast<std::size_t>(
+        std::max(1, (DescriptorLimit() - kRunDescriptors) / kGroupDescriptors));
+    const std::size_t workers =
+        std::min({static_cast<std::size_t>(UsableCpus()), byDescriptors, jobs.size()});
 #endif
     // Decoding children are forked from these threads; no thread starts or ends while another may
     // be forking, so a child never inherits a lock held half-way through either.
@@ -134,7 +172,7 @@ BatchOutcome SpliceTree(const std::string& rootDir, bool deleteSources, bool sho
                 std::optional<GroupProgress> meter;
                 if (progress) meter.emplace(*progress, static_cast<int>(i) + 1, tileBytes[i]);
                 try {
-                    outcome = splice(jobs[i], deleteSources, meter ? &*meter : nullptr);
+                    outcome = spliceRetrying(jobs[i], meter ? &*meter : nullptr);
                 } catch (const std::bad_alloc&) {
                     outcome = GroupOutcome{GroupResult::readFailed};  // memory ran out here
                 }
@@ -148,6 +186,7 @@ BatchOutcome SpliceTree(const std::string& rootDir, bool deleteSources, bool sho
             const std::lock_guard<std::mutex> lock(mutex);
             results[i] = std::move(result);
             printFinished();
+            groupEnded.notify_all();
         }
         finishing.ArriveAndWait();
     };

@@ -1,5 +1,6 @@
 #include "group/group_job.h"
 
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 
@@ -11,6 +12,7 @@
 #include "group/mosaic_path.h"
 #include "group/tile_removal.h"
 #include "os/dir_lock.h"
+#include "os/interrupt.h"
 #include "os/pinned_dir.h"
 #include "os/test_hooks.h"
 #include "scan/path_text.h"
@@ -35,8 +37,17 @@ GroupOutcome SpliceGroup(const ScannedGroup& group, bool deleteSources, FillMete
     constexpr GroupOutcome kSaved{GroupResult::saved};
     // Everything from here on happens in the very directory the walk listed; if its path no
     // longer leads there, its tiles cannot be read where they were found.
+    // Out of descriptors, the group is left untouched, to be tried again.
+    const auto noDescriptor = [](GroupOutcome outcome) {
+        outcome.outOfDescriptors = true;
+        return outcome;
+    };
+    errno = 0;
     const UniqueFd dir = OpenPinnedDir(group.dir, group.dirId);
-    if (!dir) return {GroupResult::unreadable, 0};
+    if (!dir) {
+        const GroupOutcome unreadable{GroupResult::unreadable, 0};
+        return OutOfDescriptors() ? noDescriptor(unreadable) : unreadable;
+    }
     PauseForTest("pinned");
     // One run at a time in a directory, from its first read to its last deletion.
     const DirLock lock(dir.get(), LockWait());
@@ -44,6 +55,7 @@ GroupOutcome SpliceGroup(const ScannedGroup& group, bool deleteSources, FillMete
     // Held by another run past the wait (or a lock file this run may not open): the group is
     // left as it is, for a later run.
     if (lock.state() == LockState::busy) return {GroupResult::saveFailed};
+    if (lock.state() == LockState::noDescriptor) return noDescriptor({GroupResult::saveFailed});
     const std::optional<std::string> mosaicName = MosaicName(group.dir);
     const std::vector<std::string>& names = group.names;
 
@@ -67,12 +79,16 @@ GroupOutcome SpliceGroup(const ScannedGroup& group, bool deleteSources, FillMete
     std::vector<UniqueFd> tiles;
     std::vector<TileRecord> records;
     for (const std::string& name : names) {
+        errno = 0;
         std::optional<OpenedTile> opened = OpenTileAt(dir.get(), name);
+        if (!opened && OutOfDescriptors()) return noDescriptor({GroupResult::unreadable, tiles.size()});
         records.push_back({name, opened ? opened->atName : FileId{}});
         tiles.push_back(opened ? std::move(opened->fd) : UniqueFd());
     }
     // Every byte of the tiles is parsed in a confined child process, never here.
+    errno = 0;
     std::optional<DecoderChild> decoder = DecoderChild::Start(tiles, kMeasuringLimits);
+    if (!decoder && OutOfDescriptors()) return noDescriptor({GroupResult::unreadable, 0});
     const auto plan = PlanLayout(names.size(), [&](std::size_t i) {
         return decoder && tiles[i] ? decoder->Measure(i) : std::nullopt;
     });
@@ -81,9 +97,10 @@ GroupOutcome SpliceGroup(const ScannedGroup& group, bool deleteSources, FillMete
     PauseForTest("measured");
     constexpr GroupOutcome kSaveFailed{GroupResult::saveFailed};
     if (!mosaicName) return kSaveFailed;
+    errno = 0;
     std::optional<BmpFile> canvas =
         CreateBmp24At(dir.get(), *mosaicName, layout.canvasWidth, layout.canvasHeight);
-    if (!canvas) return kSaveFailed;
+    if (!canvas) return OutOfDescriptors() ? noDescriptor(kSaveFailed) : kSaveFailed;
     switch (decoder->Fill(layout, *canvas, LimitsForPixels(PixelCount(layout)), meter)) {
         case FillOutcome::filled: break;
         case FillOutcome::readFailed: return {GroupResult::readFailed};

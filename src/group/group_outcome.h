@@ -26,6 +26,9 @@ struct GroupOutcome {
     GroupResult result = GroupResult::saved;
     std::size_t tile = 0;    // unreadable: which tile, in group order
     LayoutFailure mismatch;  // sizeMismatch: which tiles, and width or height
+    // The process or the system ran out of descriptors before the group changed anything: it is
+    // worth trying again once some are free (`result` is its outcome should that never be).
+    bool outOfDescriptors = false;
     bool saved() const { return result == GroupResult::saved; }
 };
 

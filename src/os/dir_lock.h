@@ -29,7 +29,8 @@ enum class LockState {
     held,         // this run alone works in the directory
     unlocked,     // no lock is to be had here: the run goes on without
     busy,         // another holds it (or a lock file this run may not open) past the bound
-    interrupted   // an interrupt came while waiting
+    interrupted,  // an interrupt came while waiting
+    noDescriptor  // the process or the system had no descriptor to give for the lock file
 };
 
 class DirLock {

@@ -15,7 +15,7 @@ namespace tessaro {
 
 namespace {
 
-enum class Attempt { locked, heldElsewhere, noLocks, refused, retry };
+enum class Attempt { locked, heldElsewhere, noLocks, refused, noDescriptor, retry };
 
 // The lock file's mode: writable by those who may write the directory, readable by nobody else.
 mode_t LockMode(const struct stat& dir) {
@@ -86,6 +86,7 @@ Attempt TryLock(int dirFd, UniqueFd& file, std::optional<uint32_t>* newFileOwner
             if (errno == EROFS || ((errno == EACCES || errno == EPERM) &&
                                    faccessat(dirFd, ".", W_OK, AT_EACCESS) != 0))
                 return Attempt::noLocks;
+            if (errno == EMFILE || errno == ENFILE) return Attempt::noDescriptor;
             return errno == ENOENT ? Attempt::retry : Attempt::refused;
         }
         struct stat st;
@@ -116,6 +117,7 @@ DirLock::DirLock(int dirFd, std::chrono::milliseconds bound) : dirFd_(dirFd) {
             case Attempt::locked: state_ = LockState::held; return;
             case Attempt::noLocks: file_.reset(); state_ = LockState::unlocked; return;
             case Attempt::refused: file_.reset(); state_ = LockState::busy; return;
+            case Attempt::noDescriptor: state_ = LockState::noDescriptor; return;
             case Attempt::retry: continue;
             case Attempt::heldElsewhere: break;
         }

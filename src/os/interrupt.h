@@ -33,4 +33,11 @@ void ResignalIfInterrupted();
 // The processors this process may run on (at least 1).
 int UsableCpus();
 
+// How many descriptors this process may have open at once (its soft limit on Linux; what the C
+// runtime gives on Windows).
+int DescriptorLimit();
+
+// True when errno says the process or the system has run out of descriptors (EMFILE, ENFILE).
+bool OutOfDescriptors();
+
 }  // namespace tessaro

@@ -3,9 +3,12 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 
 namespace tessaro {
 
@@ -54,6 +57,14 @@ void ResignalIfInterrupted() {
     pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
     raise(signal);
 }
+
+int DescriptorLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 1 << 20;
+    return static_cast<int>(std::min<rlim_t>(limit.rlim_cur, 1 << 20));
+}
+
+bool OutOfDescriptors() { return errno == EMFILE || errno == ENFILE; }
 
 int UsableCpus() {
     cpu_set_t set;

@@ -1,6 +1,7 @@
 #include <signal.h>
 
 #include <atomic>
+#include <cerrno>
 #include <bit>
 #include <cstdio>
 
@@ -50,6 +51,11 @@ void ResignalIfInterrupted() {
     std::fflush(nullptr);
     ExitProcess(kControlCExit);
 }
+
+// The C runtime's own table of descriptors; handles themselves are plenty.
+int DescriptorLimit() { return 2048; }
+
+bool OutOfDescriptors() { return errno == EMFILE || errno == ENFILE; }
 
 int UsableCpus() {
     DWORD_PTR process = 0;

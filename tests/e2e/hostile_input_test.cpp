@@ -577,6 +577,25 @@ TEST(HostileInput, TightLimitsNeverEndTheRunWithoutALine) {
     }
 }
 
+TEST(HostileInput, GroupsSideBySideNeverRunEachOtherOutOfDescriptors) {
+    if (RunsWrapped()) GTEST_SKIP() << "a wrapper needs descriptors of its own";
+    // Few descriptors for two processors: fewer groups go side by side, and none fails for it.
+    TempDir tmp;
+    std::string expected;
+    for (int g = 1; g <= 6; ++g) {
+        const std::string dir = MakeDir(tmp, "g" + std::to_string(g));
+        for (int t = 1; t <= 4; ++t)
+            WriteTile(dir + "/" + std::to_string(t) + ".tif", PatternTile(256, 192, static_cast<uint8_t>(t)));
+        expected += ProgressLine(dir, g, 6) + kSuccessLine;
+    }
+    RunOptions options;
+    options.cpus = 2;
+    options.openFilesLimit = 20;
+    const RunResult run = RunTessaro({tmp.path()}, options);
+    EXPECT_EQ(run.out, expected);
+    ExpectCleanEnd(run, 0);
+}
+
 TEST(HostileInput, HundredThousandEmptyFilesInOneDirectoryAreCountedNotRead) {
     TempDir tmp;
     constexpr int kFiles = 100000;

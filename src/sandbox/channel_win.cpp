@@ -79,6 +79,9 @@ bool Transfer(HANDLE pipe, HANDLE done, bool write, void* data, DWORD size,
               std::chrono::steady_clock::time_point deadline, const std::function<void()>& tick) {
     OVERLAPPED io{};
     io.hEvent = done;
+    // The event is shared by every transfer of this pipe: one the last transfer left set must not
+    // pass for this one's end (Wine does not always reset it as the transfer starts).
+    ResetEvent(done);
     const BOOL started = write ? WriteFile(pipe, data, size, nullptr, &io)
                                : ReadFile(pipe, data, size, nullptr, &io);
     if (!started && GetLastError() != ERROR_IO_PENDING) return false;
@@ -92,6 +95,11 @@ bool Transfer(HANDLE pipe, HANDLE done, bool write, void* data, DWORD size,
         const DWORD slice =
             static_cast<DWORD>(std::min<int64_t>(tick ? 100 : INFINITE - 1, left.count()));
         woke = WaitForMultipleObjects(interrupt ? 2 : 1, waits, FALSE, slice);
+        // Woken by the event while the transfer is still under way: it was not this one's end.
+        if (woke == WAIT_OBJECT_0 && !HasOverlappedIoCompleted(&io)) {
+            ResetEvent(done);
+            if (!HasOverlappedIoCompleted(&io)) woke = WAIT_TIMEOUT;
+        }
         if (woke == WAIT_TIMEOUT && tick) tick();
     }
     DWORD moved = 0;

@@ -51,6 +51,8 @@ private:
     UniqueFd file_;             // Linux: the lock file, locked
     std::intptr_t mutex_ = 0;   // Windows: the mutex held
     std::optional<uint32_t> newFileOwner_;
+    uint64_t lockDev_ = 0;  // Linux: the lock file held
+    uint64_t lockIno_ = 0;
 };
 
 }  // namespace tessaro

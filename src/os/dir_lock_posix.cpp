@@ -25,29 +25,6 @@ mode_t LockMode(const struct stat& dir) {
     return mode;
 }
 
-// Opens the lock file for writing, making it when there is none: then it belongs to the
-// directory's group (to its owner too, for a run as root), with LockMode. Empty when it cannot be
-// had, with errno set.
-UniqueFd OpenLockFile(int dirFd, std::optional<uint32_t>* newFileOwner) {
-    constexpr int kFlags = O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-    struct stat dir;
-    if (fstat(dirFd, &dir) != 0) return UniqueFd();
-    UniqueFd fd(openat(dirFd, kLockName, kFlags | O_CREAT | O_EXCL, S_IRUSR | S_IWUSR));
-    if (fd) {
-        struct stat made;
-        if (fstat(fd.get(), &made) == 0) *newFileOwner = made.st_uid;
-        // It belongs to the directory's group (and, for a run as root, to the directory's owner),
-        // so that those who may write the directory may open it. A user may give it only a group
-        // of their own; otherwise it stays theirs.
-        const uid_t owner = geteuid() == 0 ? dir.st_uid : static_cast<uid_t>(-1);
-        [[maybe_unused]] const int given = fchown(fd.get(), owner, dir.st_gid);
-        fchmod(fd.get(), LockMode(dir));
-        return fd;
-    }
-    if (errno != EEXIST) return UniqueFd();
-    return UniqueFd(openat(dirFd, kLockName, kFlags));
-}
-
 // The owner the file system gives a new file of this run in the directory, learnt from a file
 // made and dropped again: unnamed where the system can, else under a name of its own.
 std::optional<uint32_t> ProbeNewFileOwner(int dirFd) {
@@ -69,42 +46,75 @@ std::optional<uint32_t> ProbeNewFileOwner(int dirFd) {
     return static_cast<uint32_t>(st.st_uid);
 }
 
-// True while the lock file's name still leads to the file open as fd: a holder removes the name
-// before it lets go, so a lock taken on a file without a name is no lock at all.
-bool StillNamed(int dirFd, int fd) {
-    struct stat named;
-    struct stat held;
-    return fstatat(dirFd, kLockName, &named, AT_SYMLINK_NOFOLLOW) == 0 && fstat(fd, &held) == 0 &&
-           named.st_dev == held.st_dev && named.st_ino == held.st_ino;
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-Attempt TryLock(int dirFd, UniqueFd& file, std::optional<uint32_t>* newFileOwner) {
-    if (!file) {
-        file = OpenLockFile(dirFd, newFileOwner);
-        if (!file) {
+// The lock file open for writing, and whether this run made it.
+struct LockFile {
+    UniqueFd fd;
+    struct stat st {};
+    bool made = false;
+    bool waited = false;  // another held it before this run took it
+};
+
+// Opens the lock file for writing, making it when there is none: then it belongs to the
+// directory's group (to its owner too, for a run as root), with LockMode. Empty when it cannot be
+// had, with errno set.
+LockFile OpenLockFile(int dirFd) {
+    constexpr int kFlags = O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    struct stat dir;
+    LockFile file;
+    if (fstat(dirFd, &dir) != 0) return file;
+    const mode_t mode = LockMode(dir);
+    file.fd = UniqueFd(openat(dirFd, kLockName, kFlags | O_CREAT | O_EXCL, mode));
+    file.made = static_cast<bool>(file.fd);
+    if (!file.fd) {
+        if (errno != EEXIST) return file;
+        file.fd = UniqueFd(openat(dirFd, kLockName, kFlags));
+    }
+    if (file.fd && fstat(file.fd.get(), &file.st) != 0) file.fd.reset();
+    if (!file.made || !file.fd) return file;
+    // It belongs to the directory's group (and, for a run as root, to the directory's owner), so
+    // that those who may write the directory may open it; a user may give it only a group of
+    // their own, else it stays theirs. Its mode is set past the umask where that took from it.
+    const uid_t owner = geteuid() == 0 ? dir.st_uid : file.st.st_uid;
+    if (file.st.st_uid != owner || file.st.st_gid != dir.st_gid)
+        [[maybe_unused]] const int given = fchown(file.fd.get(), owner, dir.st_gid);
+    if ((file.st.st_mode & 0777) != mode) fchmod(file.fd.get(), mode);
+    return file;
+}
+
+Attempt TryLock(int dirFd, LockFile& file) {
+    if (!file.fd) {
+        file = OpenLockFile(dirFd);
+        if (!file.fd) {
+            if (errno == EMFILE || errno == ENFILE) return Attempt::noDescriptor;
             // A directory this run may not write: it changes nothing there, and needs no lock.
             if (errno == EROFS || ((errno == EACCES || errno == EPERM) &&
                                    faccessat(dirFd, ".", W_OK, AT_EACCESS) != 0))
                 return Attempt::noLocks;
-            if (errno == EMFILE || errno == ENFILE) return Attempt::noDescriptor;
             return errno == ENOENT ? Attempt::retry : Attempt::refused;
         }
-        struct stat st;
-        if (fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return Attempt::refused;
+        if (!S_ISREG(file.st.st_mode)) return Attempt::refused;
     }
     struct flock lock {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
-    if (fcntl(file.get(), F_OFD_SETLK, &lock) != 0) {
-        if (errno == EAGAIN || errno == EACCES || errno == EINTR) return Attempt::heldElsewhere;
+    if (fcntl(file.fd.get(), F_OFD_SETLK, &lock) != 0) {
+        if (errno == EAGAIN || errno == EACCES || errno == EINTR) {
+            file.waited = true;
+            return Attempt::heldElsewhere;
+        }
         return Attempt::noLocks;  // ENOLCK, EINVAL, EOPNOTSUPP: the file system has none
     }
-    if (StillNamed(dirFd, file.get())) {
-        // A lock file a killed run left tells nothing of this run's files: a new one does.
-        if (!*newFileOwner) *newFileOwner = ProbeNewFileOwner(dirFd);
+    // A holder removes the name before it lets go: a lock taken on a file that lost its name
+    // meanwhile is no lock at all, and the next file is taken. (A file this run made and locked
+    // at once had no holder to let go of it.)
+    struct stat named;
+    if ((file.made && !file.waited) || (fstatat(dirFd, kLockName, &named, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(named, file.st)))
         return Attempt::locked;
-    }
-    file.reset();  // its holder let go and removed it meanwhile: the next one is taken
+    file.fd.reset();
     return Attempt::retry;
 }
 
@@ -112,11 +122,20 @@ Attempt TryLock(int dirFd, UniqueFd& file, std::optional<uint32_t>* newFileOwner
 
 DirLock::DirLock(int dirFd, std::chrono::milliseconds bound) : dirFd_(dirFd) {
     const auto deadline = std::chrono::steady_clock::now() + bound;
+    LockFile file;
     for (;;) {
-        switch (TryLock(dirFd, file_, &newFileOwner_)) {
-            case Attempt::locked: state_ = LockState::held; return;
-            case Attempt::noLocks: file_.reset(); state_ = LockState::unlocked; return;
-            case Attempt::refused: file_.reset(); state_ = LockState::busy; return;
+        switch (TryLock(dirFd, file)) {
+            case Attempt::locked:
+                state_ = LockState::held;
+                // The owner the file system gave this run's new file tells whose its files are
+                // there; a lock file a killed run left tells nothing of that, so a new file does.
+                newFileOwner_ = file.made ? std::optional<uint32_t>(file.st.st_uid) : ProbeNewFileOwner(dirFd);
+                file_ = std::move(file.fd);
+                lockDev_ = static_cast<uint64_t>(file.st.st_dev);
+                lockIno_ = static_cast<uint64_t>(file.st.st_ino);
+                return;
+            case Attempt::noLocks: state_ = LockState::unlocked; return;
+            case Attempt::refused: state_ = LockState::busy; return;
             case Attempt::noDescriptor: state_ = LockState::noDescriptor; return;
             case Attempt::retry: continue;
             case Attempt::heldElsewhere: break;
@@ -132,14 +151,16 @@ DirLock::DirLock(int dirFd, std::chrono::milliseconds bound) : dirFd_(dirFd) {
         pollfd wake{InterruptFd(), POLLIN, 0};
         poll(&wake, 1, 50);
     }
-    file_.reset();
 }
 
 DirLock::~DirLock() {
     if (state_ != LockState::held) return;
     // The name goes first, while the lock is still held: whoever opened this file meanwhile finds
     // it nameless once it has the lock, and takes the next one.
-    if (StillNamed(dirFd_, file_.get())) unlinkat(dirFd_, kLockName, 0);
+    struct stat named;
+    if (fstatat(dirFd_, kLockName, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        static_cast<uint64_t>(named.st_dev) == lockDev_ && static_cast<uint64_t>(named.st_ino) == lockIno_)
+        unlinkat(dirFd_, kLockName, 0);
 }
 
 }  // namespace tessaro

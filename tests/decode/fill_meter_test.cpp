@@ -6,15 +6,12 @@
 #include "scan/tile_scan.h"
 #include "temp_dir.h"
 #include "tiff_fixture.h"
+#include "counting_meter.h"
 
 namespace tessaro {
 namespace {
 
-struct CountingMeter final : FillMeter {
-    void Begin(uint64_t mosaicBytes) override { total += mosaicBytes; }
-    void Add(uint64_t bytes) override { written += bytes; }
-    uint64_t total = 0, written = 0;
-};
+using testing::CountingMeter;
 
 TEST(FillMeter, SeesEveryPixelByteOnceWhetherBandsPairUpOrNot) {
     testing::TempDir tmp;

@@ -11,19 +11,12 @@
 #include "bmp_by_path.h"
 #include "temp_dir.h"
 #include "tiff_fixture.h"
+#include "counting_meter.h"
 
 namespace tessaro {
 namespace {
 
-struct CountingMeter final : FillMeter {
-    void Begin(uint64_t mosaicBytes) override {
-        total = mosaicBytes;
-        ++begins;
-    }
-    void Add(uint64_t bytes) override { written += bytes; }
-    uint64_t total = 0, written = 0;
-    int begins = 0;
-};
+using testing::CountingMeter;
 
 TEST(DecoderChildSide, MeasuresAndFillsThroughTheDescriptorsItIsGiven) {
     testing::TempDir tmp;

@@ -2,18 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "counting_meter.h"
+
 namespace tessaro {
 namespace {
 
-struct CountingMeter final : FillMeter {
-    void Begin(uint64_t mosaicBytes) override {
-        total = mosaicBytes;
-        ++begins;
-    }
-    void Add(uint64_t bytes) override { written += bytes; }
-    uint64_t total = 0, written = 0;
-    int begins = 0;
-};
+using testing::CountingMeter;
 
 TEST(DecoderClient, RelaysTheChildsFillOnceBegunAndNeverPastItsTotal) {
     CountingMeter meter;

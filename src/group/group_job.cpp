@@ -5,7 +5,6 @@
 #include <chrono>
 
 #include "bmp/bmp_file.h"
-#include "sandbox/client.h"
 #include "decode/canvas_fill.h"
 #include "group/group_plan.h"
 #include "group/mosaic_backup.h"
@@ -15,7 +14,7 @@
 #include "os/interrupt.h"
 #include "os/pinned_dir.h"
 #include "os/test_hooks.h"
-#include "scan/path_text.h"
+#include "sandbox/client.h"
 
 namespace tessaro {
 
@@ -35,13 +34,13 @@ std::chrono::milliseconds LockWait() {
 
 GroupOutcome SpliceGroup(const ScannedGroup& group, bool deleteSources, FillMeter* meter) {
     constexpr GroupOutcome kSaved{GroupResult::saved};
-    // Everything from here on happens in the very directory the walk listed; if its path no
-    // longer leads there, its tiles cannot be read where they were found.
     // Out of descriptors, the group is left untouched, to be tried again.
     const auto noDescriptor = [](GroupOutcome outcome) {
         outcome.outOfDescriptors = true;
         return outcome;
     };
+    // Everything from here on happens in the very directory the walk listed; if its path no
+    // longer leads there, its tiles cannot be read where they were found.
     errno = 0;
     const UniqueFd dir = OpenPinnedDir(group.dir, group.dirId);
     if (!dir) {

@@ -14,8 +14,8 @@ namespace tessaro {
 // Gives entry `name` of the directory these bytes, written whole and flushed to stable storage
 // before the name takes them in one step (replacing an earlier file), then flushes the directory.
 // The file is made unnamed where the system can (Linux), else under `spareName`, which it leaves
-// again: nothing of a failed write remains under either name. Owner-only permissions on Linux,
-// hidden on Windows until it is renamed.
+// again: nothing of a failed write remains under either name. On Linux readable by everyone and
+// writable by its owner alone; hidden on Windows until it is renamed.
 bool WriteFileDurably(int dirFd, const std::string& name, const std::string& spareName,
                       std::string_view bytes);
 

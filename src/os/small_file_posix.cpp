@@ -24,6 +24,9 @@ bool WriteFileDurably(int dirFd, const std::string& name, const std::string& spa
                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         createdSpare = static_cast<bool>(fd);
     }
+    // Readable by all who may read the directory (what it records, they can see there anyway),
+    // so that a later run of another user can trust a file of root's; writable by its owner only.
+    if (fd) fchmod(fd.get(), 0644);
     bool ok = fd && WriteAllAt(fd.get(), 0, bytes.data(), bytes.size()) && fsync(fd.get()) == 0;
     if (ok && !createdSpare) {
         if (LinkUnnamedFile(fd.get(), dirFd, name)) return fd.close() && fsync(dirFd) == 0;

@@ -201,6 +201,26 @@ TEST(TileSafety, ARunTrustsItsOwnJournalWhereTheFileSystemSquashesRoot) {
     ExpectOnlyMosaic(group);
 }
 
+TEST(TileSafety, TheOwnersRunFinishesWhatARootRunCutShortBegan) {
+    if (!CanSwitchUser()) GTEST_SKIP() << "needs root to act as another user";
+    // Root's run over a user's directory is cut short; the user's own run trusts root's journal
+    // (no other user can make a file of root's) and finishes the deletion.
+    TempDir tmp;
+    ASSERT_EQ(chmod(tmp.path().c_str(), 0755), 0);
+    const EqualGroup group = MakeEqualGroup(tmp / "mine", 4);
+    for (const std::string& path : {group.dir, group.dir + "/1.tif", group.dir + "/2.tif",
+                                    group.dir + "/3.tif", group.dir + "/4.tif"})
+        ASSERT_EQ(lchown(path.c_str(), kNobody, kNobody), 0);
+    const RunResult root =
+        RunTessaro({group.dir, "1"}, PauseAt("deleted", [](int n) { return n == 2 ? SIGKILL : SIGCONT; }));
+    EXPECT_EQ(root.signal, SIGKILL);
+    RunOptions owner;
+    owner.uid = kNobody;
+    owner.gid = kNobody;
+    EXPECT_EQ(RunTessaro({group.dir, "1"}, owner).out, ProgressLine(group.dir) + kSuccessLine);
+    ExpectOnlyMosaic(group);
+}
+
 TEST(TileSafety, SwappingDirectoriesForLinksAtAnyStepTouchesNothingOutside) {
     for (const char* step : {"pinned", "measured", "saved", "journaled", "moved", "deleted"}) {
         SCOPED_TRACE(step);

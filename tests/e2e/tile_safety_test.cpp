@@ -184,6 +184,21 @@ TEST(TileSafety, OnlyAWriterOfTheDirectoryCanMakeARunWaitAndNeverWithoutBound) {
     ExpectOnlyMosaic(next);
 }
 
+TEST(TileSafety, TilesAreDeletedOnAFuseMountRunAfterRun) {
+    // FUSE (like NFS and SMB) refuses to rename without replacing: tiles still go, and only they.
+    TempDir tmp;
+    const std::string mountPoint = tmp / "fuse";
+    fs::create_directories(tmp / "disk");
+    fs::create_directories(mountPoint);
+    const BindMount fuse(tmp / "disk", mountPoint, {});
+    if (!fuse.mounted()) GTEST_SKIP() << "no FUSE mount with bindfs here";
+    for (int round = 0; round < 2; ++round) {
+        const EqualGroup group = MakeEqualGroup(mountPoint + "/pair", 2, static_cast<uint8_t>(round));
+        EXPECT_EQ(RunTessaro({group.dir, "1"}).out, ProgressLine(group.dir) + kSuccessLine);
+        ExpectOnlyMosaic(group);
+    }
+}
+
 TEST(TileSafety, ARunTrustsItsOwnJournalWhereTheFileSystemSquashesRoot) {
     // Through this mount every file is nobody's, as a root run's files are on an NFS export that
     // squashes root: the journal of a run cut short must still be its own to the next run.

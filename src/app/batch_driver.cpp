@@ -83,7 +83,7 @@ struct GroupLines {
 }  // namespace
 
 BatchOutcome SpliceTree(const std::string& rootDir, bool deleteSources, bool showProgress,
-                        const GroupSplicer& splice) {
+                        const GroupSplicer& splice, int maxJobs) {
     int rootError = 0;
     std::vector<ScannedGroup> jobs = ScanTileGroups(rootDir, ".tif", &rootError);
     if (rootError != 0) {
@@ -156,8 +156,8 @@ BatchOutcome SpliceTree(const std::string& rootDir, bool deleteSources, bool sho
     // kGroupDescriptors of them, beside the run's own.
     const std::size_t byDescriptors = static_cast<std::size_t>(
         std::max(1, (DescriptorLimit() - kRunDescriptors) / kGroupDescriptors));
-    const std::size_t workers =
-        std::min({static_cast<std::size_t>(UsableCpus()), byDescriptors, jobs.size()});
+    const std::size_t cpus = static_cast<std::size_t>(maxJobs > 0 ? maxJobs : UsableCpus());
+    const std::size_t workers = std::min({cpus, byDescriptors, jobs.size()});
 #endif
     // Decoding children are forked from these threads; no thread starts or ends while another may
     // be forking, so a child never inherits a lock held half-way through either.

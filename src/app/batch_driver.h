@@ -26,7 +26,8 @@ enum class BatchOutcome {
 // group's together, and flushed after each group, so a run that dies has logged every group it
 // finished. With showProgress (for a terminal on standard error), a status line shows how far
 // the run has got while groups are joined, and a summary line ends the run.
+// maxJobs, when above 0, caps the groups side by side (-j).
 BatchOutcome SpliceTree(const std::string& rootDir, bool deleteSources, bool showProgress = false,
-                        const GroupSplicer& splice = SpliceGroup);
+                        const GroupSplicer& splice = SpliceGroup, int maxJobs = 0);
 
 }  // namespace tessaro

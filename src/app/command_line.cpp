@@ -1,15 +1,82 @@
 #include "app/command_line.h"
 
+#include <charconv>
 #include <csignal>
 #include <string>
+#include <string_view>
 
 #include "app/batch_driver.h"
 #include "app/console.h"
 #include "app/messages.h"
 #include "sandbox/client.h"
 #include "os/interrupt.h"
+#include "tiff/tiff_reader.h"
 
 namespace tessaro {
+
+namespace {
+
+// The most groups a run is asked to join side by side.
+constexpr int kMaxJobs = 4096;
+
+bool ParseJobs(std::string_view text, int* jobs) {
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value < 1 || value > kMaxJobs)
+        return false;
+    *jobs = value;
+    return true;
+}
+
+CommandLine Wrong(std::string what) {
+    CommandLine line;
+    line.action = CommandLine::Action::wrong;
+    line.wrong = std::move(what);
+    return line;
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(const std::vector<std::string>& args) {
+    CommandLine line;
+    if (args.size() < 2) return line;
+    if (args[1] == "/?") {
+        line.action = CommandLine::Action::oldHelp;
+        return line;
+    }
+    std::size_t i = 1;
+    for (; i < args.size(); ++i) {
+        const std::string_view arg = args[i];
+        if (arg == "--") {
+            ++i;
+            break;
+        }
+        if (arg.size() < 2 || arg[0] != '-') break;  // DIR ("-" alone names a directory too)
+        if (arg == "--help" || arg == "--version") {
+            line.action = arg == "--help" ? CommandLine::Action::help : CommandLine::Action::version;
+            return line;
+        }
+        std::string_view value;
+        if (arg == "-j" || arg == "--jobs") {
+            if (++i == args.size()) return Wrong("option '" + std::string(arg) + "' requires an argument");
+            value = args[i];
+        } else if (arg.substr(0, 7) == "--jobs=") {
+            value = arg.substr(7);
+        } else if (arg.substr(0, 2) == "-j") {
+            value = arg.substr(2);
+        } else {
+            return Wrong((arg.substr(0, 2) == "--" ? "unrecognized option '" : "invalid option '") +
+                         std::string(arg) + "'");
+        }
+        if (!ParseJobs(value, &line.jobs))
+            return Wrong("invalid number of jobs: '" + std::string(value) + "'");
+    }
+    if (i == args.size()) return Wrong("missing directory");
+    line.action = CommandLine::Action::run;
+    line.dir = args[i];
+    line.deleteSources = i + 1 < args.size() && args[i + 1] == "1";
+    return line;
+}
 
 int RunCommandLine(const std::vector<std::string>& args) {
     InitConsole();
@@ -18,19 +85,20 @@ int RunCommandLine(const std::vector<std::string>& args) {
     // does, instead of killing the run.
     std::signal(SIGXFSZ, SIG_IGN);
 #endif
-    if (args.size() < 2) {
-        PrintText(UsageText());
-        return 0;
+    const CommandLine line = ParseCommandLine(args);
+    switch (line.action) {
+        case CommandLine::Action::usage: PrintText(UsageText()); return 0;
+        case CommandLine::Action::oldHelp: PrintText(HelpText()); return 0;
+        case CommandLine::Action::help: PrintText(OptionsHelpText(UserReadsChinese())); return 0;
+        case CommandLine::Action::version: PrintText(VersionText(LibtiffVersion())); return 0;
+        case CommandLine::Action::wrong: PrintErrorText(WrongArgumentsText(line.wrong)); return 2;
+        case CommandLine::Action::run: break;
     }
-    if (args[1] == "/?") {
-        PrintText(HelpText());
-        return 0;
-    }
-    const bool deleteSources = args.size() >= 3 && args[2] == "1";
     // Before anything else is under way, so that the helper that forks the decoders is small.
     DecoderChild::AtProcessStart();
     CatchInterrupts();
-    const BatchOutcome outcome = SpliceTree(args[1], deleteSources, ErrorIsTerminal());
+    const BatchOutcome outcome =
+        SpliceTree(line.dir, line.deleteSources, ErrorIsTerminal(), SpliceGroup, line.jobs);
     ResignalIfInterrupted();
     switch (outcome) {
         case BatchOutcome::allSaved: return 0;

@@ -1,4 +1,4 @@
-// The console entry: reads the arguments, prints usage or help, or runs the batch.
+// The console entry: reads the arguments, prints usage, help or the version, or runs the batch.
 #pragma once
 
 #include <string>
@@ -6,8 +6,21 @@
 
 namespace tessaro {
 
-// args[0] is the program, args[1] the root directory, args[2] the delete switch. Returns the
-// process exit status.
+// What the arguments ask for. Options come before DIR, GNU style ("--" ends them); "tessaro DIR",
+// "tessaro DIR 1" and "tessaro /?" mean what they always did.
+struct CommandLine {
+    enum class Action { usage, oldHelp, help, version, run, wrong };
+    Action action = Action::usage;
+    std::string dir;
+    bool deleteSources = false;  // the argument after DIR is exactly "1"
+    int jobs = 0;                // -j N: at most N groups at a time; 0 for the default
+    std::string wrong;           // what is wrong with the arguments, for Action::wrong
+};
+
+// args[0] is the program.
+CommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+// Returns the process exit status.
 int RunCommandLine(const std::vector<std::string>& args);
 
 }  // namespace tessaro

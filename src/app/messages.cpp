@@ -154,6 +154,44 @@ std::string HelpText() {
            "tessaro" + kCreditLine;
 }
 
+std::string OptionsHelpText(bool chinese) {
+    if (chinese)
+        return "用法: tessaro [选项]... 目录 [1]\n"
+               "把目录下每个含 2、4 或 6 个 tif 图块的子目录拼接成一张 24 位 BMP 图,\n"
+               "保存在该子目录中并以其命名; 第二个参数为 1 时, 拼接图安全保存后删除原 tif 文件.\n"
+               "\n"
+               "  -j, --jobs=N   同时最多拼接 N 组 (默认: 每个可用处理器一组,\n"
+               "                 不超过所在控制组的处理器配额)\n"
+               "      --help     显示本帮助并退出\n"
+               "      --version  显示版本及所用的 libtiff 并退出\n"
+               "      --         选项到此为止 (用于以 '-' 开头的目录)\n"
+               "\n"
+               "退出状态: 0 全部成功 (或没有 tif 文件), 1 有组失败, 2 目录无法遍历或参数有误.\n"
+               "tessaro /? 显示旧版的帮助.\n";
+    return "Usage: tessaro [OPTION]... DIR [1]\n"
+           "Joins the 2, 4 or 6 TIFF tiles of every directory below DIR into one 24-bit BMP\n"
+           "mosaic, saved in that directory and named after it; with 1, deletes the tiles once\n"
+           "the mosaic is safely saved.\n"
+           "\n"
+           "  -j, --jobs=N   join at most N groups at a time (default: one per usable\n"
+           "                 processor, within the CPU quota of the run's control group)\n"
+           "      --help     print this help and exit\n"
+           "      --version  print the version and the libtiff in use, and exit\n"
+           "      --         end the options (for a DIR that starts with '-')\n"
+           "\n"
+           "Exit status: 0 every group saved (or no tile found), 1 a group failed,\n"
+           "2 DIR cannot be walked or the command line is wrong.\n"
+           "tessaro /? prints the help of earlier versions (in Chinese).\n";
+}
+
+std::string VersionText(const std::string& libtiff) {
+    return std::string("tessaro ") + TESSARO_VERSION + "\n" + libtiff + "\n";
+}
+
+std::string WrongArgumentsText(const std::string& what) {
+    return "tessaro: " + what + "\nTry 'tessaro --help' for more information.\n";
+}
+
 std::string ProgressText(const RunProgress& progress, double seconds) {
     uint64_t mosaicBytes = 0;
     uint64_t written = 0;

@@ -36,9 +36,18 @@ std::string LayoutFailureText(const LayoutFailure& failure, std::size_t tileCoun
 // "tessaro: PATH: REASON" and a line break, as console bytes (reason as given).
 std::string ErrorLine(std::string_view path, std::string_view reason, NameBytes how);
 
-// What the program prints without arguments, and for "/?".
+// What the program prints without arguments, and for "/?" (as it always has).
 std::string UsageText();
 std::string HelpText();
+
+// What --help prints: the options and arguments, in Chinese or in English.
+std::string OptionsHelpText(bool chinese);
+
+// What --version prints: the program's version and the libtiff it uses.
+std::string VersionText(const std::string& libtiff);
+
+// What a wrong command line gets on standard error ("tessaro: WHAT" and where to read more).
+std::string WrongArgumentsText(const std::string& what);
 
 // "组 3/10  45%  12.3 MB/s  剩余 0:42": the latest group and the total, the share written of the
 // mosaics in flight, tile bytes read per second, and the time left for the tiles still to read

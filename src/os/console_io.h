@@ -43,6 +43,10 @@ int ErrorColumns();
 // status line is erased by writing blanks over it.
 bool ErrorErasesByEscape();
 
+// True when the user's language is Chinese (on Linux the locale's, from LC_ALL, LC_MESSAGES or
+// LANG; on Windows the user interface's), for texts that have a Chinese translation.
+bool UserReadsChinese();
+
 // The text with every "\n" written as "\r\n".
 std::string WithCrLf(std::string_view text);
 

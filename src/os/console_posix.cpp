@@ -6,6 +6,7 @@
 #include <cctype>
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 
 #include "os/console_io.h"
 #include "os/console_posix.h"
@@ -73,6 +74,13 @@ void InitConsole() {
 bool ErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
 bool OutputIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
+
+bool UserReadsChinese() {
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"})
+        if (const char* value = std::getenv(name); value != nullptr && *value != '\0')
+            return std::string_view(value).substr(0, 2) == "zh";
+    return false;
+}
 
 bool ConsoleTakesUtf8() { return g_encoding == ConsoleEncoding::utf8; }
 

@@ -82,6 +82,8 @@ bool ErrorIsTerminal() { return ConsoleOf(stderr) != nullptr; }
 
 bool OutputIsTerminal() { return ConsoleOf(stdout) != nullptr; }
 
+bool UserReadsChinese() { return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_CHINESE; }
+
 bool ConsoleTakesUtf8() { return true; }
 
 std::string ConsoleText(std::string_view utf8) { return std::string(utf8); }

@@ -30,7 +30,8 @@ int InterruptFd();
 // nothing without an interrupt.
 void ResignalIfInterrupted();
 
-// The processors this process may run on (at least 1).
+// The processors this process may run on (at least 1): its CPU affinity, within its control
+// group's CPU quota.
 int UsableCpus();
 
 // How many descriptors this process may have open at once (its soft limit on Linux; what the C

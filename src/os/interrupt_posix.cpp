@@ -1,5 +1,7 @@
 #include "os/interrupt.h"
 
+#include "os/cpu_quota.h"
+
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
@@ -70,7 +72,8 @@ int UsableCpus() {
     cpu_set_t set;
     CPU_ZERO(&set);
     if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
-    const int count = CPU_COUNT(&set);
+    int count = CPU_COUNT(&set);
+    if (const int quota = CpusByQuota(); quota > 0 && quota < count) count = quota;
     return count > 0 ? count : 1;
 }
 

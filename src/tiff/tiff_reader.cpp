@@ -137,4 +137,9 @@ ReadOutcome ReadTileBands(int fd, TileSize expected, const BandSink& sink) {
     return tiff_detail::ReadTileBandsTuned(fd, expected, sink, TuningFor(expected));
 }
 
+std::string LibtiffVersion() {
+    const std::string text = TIFFGetVersion();
+    return text.substr(0, text.find('\n'));
+}
+
 }  // namespace tessaro

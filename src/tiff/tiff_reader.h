@@ -55,4 +55,7 @@ enum class ReadOutcome {
 // (it changed since it was measured) or when libtiff reports any error while decoding.
 ReadOutcome ReadTileBands(int fd, TileSize expected, const BandSink& sink);
 
+// The libtiff in use, as it names itself ("LIBTIFF, Version 4.5.0").
+std::string LibtiffVersion();
+
 }  // namespace tessaro

@@ -54,10 +54,12 @@ std::string RootError(const std::string& root, int error) {
 }
 
 TEST(Cli, LookalikesOfHelpAreDirectories) {
+    // (Or, starting with "-", options it does not know.)
     for (const char* arg : {"/?x", "-?", "/H"}) {
         auto run = RunTessaro({arg});
         EXPECT_EQ(run.out, "") << arg;
-        EXPECT_EQ(run.err, RootError(arg, ENOENT));
+        EXPECT_EQ(run.err, arg[0] == '-' ? "tessaro: invalid option '-?'\nTry 'tessaro --help' for more information.\n"
+                                         : RootError(arg, ENOENT));
         EXPECT_EQ(run.exitCode, 2) << arg;
     }
 }
@@ -216,6 +218,23 @@ TEST(Cli, NamesReachATerminalWithTheirControlsEscaped) {
                                        "2\\r\\033[2K拼接成功!\\033[8m\\177\\302\\233.tif");
     EXPECT_EQ(shown.substr(0, expected.size()), expected);
     for (char control : {'\x1b', '\a', '\x7f'}) EXPECT_EQ(shown.find(control), std::string::npos);
+}
+
+TEST(Cli, VersionAndAJobLimitLikeAnyGnuTool) {
+    const auto version = RunTessaro({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out.rfind(std::string("tessaro ") + TESSARO_VERSION + "\nLIBTIFF, Version ", 0), 0u)
+        << version.out;
+    // One group at a time prints what groups side by side print.
+    TempDir tmp;
+    for (const char* dir : {"a", "b", "c"}) {
+        fs::create_directories(tmp / dir);
+        testing::WriteTiff(tmp / (std::string(dir) + "/1.tif"), testing::PatternTile(8, 8, 1));
+        testing::WriteTiff(tmp / (std::string(dir) + "/2.tif"), testing::PatternTile(8, 8, 2));
+    }
+    const auto sideBySide = RunTessaro({tmp.path()});
+    EXPECT_EQ(RunTessaro({"-j", "1", tmp.path()}).out, sideBySide.out);
+    EXPECT_EQ(RunTessaro({"--jobs=x", tmp.path()}).exitCode, 2);
 }
 
 }  // namespace

@@ -137,7 +137,7 @@ DirLock::DirLock(int dirFd, std::chrono::milliseconds bound) : dirFd_(dirFd) {
             case Attempt::noLocks: state_ = LockState::unlocked; return;
             case Attempt::refused: state_ = LockState::busy; return;
             case Attempt::noDescriptor: state_ = LockState::noDescriptor; return;
-            case Attempt::retry: continue;
+            case Attempt::retry:
             case Attempt::heldElsewhere: break;
         }
         if (InterruptSignal() != 0) {
@@ -148,6 +148,8 @@ DirLock::DirLock(int dirFd, std::chrono::milliseconds bound) : dirFd_(dirFd) {
             state_ = LockState::busy;
             break;
         }
+        // A lock file that changed hands is taken again at once; a held one is waited for.
+        if (!file.fd) continue;
         pollfd wake{InterruptFd(), POLLIN, 0};
         poll(&wake, 1, 50);
     }

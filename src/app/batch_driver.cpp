@@ -82,16 +82,37 @@ struct GroupLines {
 
 }  // namespace
 
-BatchOutcome SpliceTree(const std::string& rootDir, bool deleteSources, bool showProgress,
-                        const GroupSplicer& splice, int maxJobs) {
+std::optional<std::vector<ScannedGroup>> ScanTree(const std::string& rootDir) {
     int rootError = 0;
-    std::vector<ScannedGroup> jobs = ScanTileGroups(rootDir, ".tif", &rootError);
+    std::vector<ScannedGroup> groups = ScanTileGroups(rootDir, ".tif", &rootError);
     if (rootError != 0) {
         PrintErrorRaw(ErrorLine(rootDir, std::strerror(rootError),
                                 ErrorIsTerminal() ? NameBytes::escaped : NameBytes::exact));
-        return BatchOutcome::rootUnreadable;
+        return std::nullopt;
     }
-    SortGroups(jobs);
+    SortGroups(groups);
+    return groups;
+}
+
+void ListGroups(const std::vector<ScannedGroup>& groups, bool nulSeparated) {
+    const NameBytes names = OutputIsTerminal() && !nulSeparated ? NameBytes::escaped : NameBytes::exact;
+    for (const ScannedGroup& group : groups) {
+        std::string line = ShownName(group.dir, names);
+        line += nulSeparated ? '\0' : '\n';
+        PrintRaw(line);
+    }
+    FlushOutput();
+}
+
+BatchOutcome SpliceTree(const std::string& rootDir, bool deleteSources, bool showProgress,
+                        const GroupSplicer& splice, int maxJobs) {
+    std::optional<std::vector<ScannedGroup>> groups = ScanTree(rootDir);
+    if (!groups) return BatchOutcome::rootUnreadable;
+    return SpliceGroups(std::move(*groups), deleteSources, showProgress, splice, maxJobs);
+}
+
+BatchOutcome SpliceGroups(std::vector<ScannedGroup> jobs, bool deleteSources, bool showProgress,
+                          const GroupSplicer& splice, int maxJobs) {
     // Names reach a terminal with their control characters escaped, anything else as they are.
     const NameBytes names = OutputIsTerminal() ? NameBytes::escaped : NameBytes::exact;
     const int total = static_cast<int>(jobs.size());
@@ -172,7 +193,10 @@ BatchOutcome SpliceTree(const std::string& rootDir, bool deleteSources, bool sho
                 std::optional<GroupProgress> meter;
                 if (progress) meter.emplace(*progress, static_cast<int>(i) + 1, tileBytes[i]);
                 try {
-                    outcome = spliceRetrying(jobs[i], meter ? &*meter : nullptr);
+                    // A listed directory without a tile (or that cannot be listed) has nothing
+                    // to join.
+                    outcome = jobs[i].names.empty() ? GroupOutcome{GroupResult::count}
+                                                    : spliceRetrying(jobs[i], meter ? &*meter : nullptr);
                 } catch (const std::bad_alloc&) {
                     outcome = GroupOutcome{GroupResult::readFailed};  // memory ran out here
                 }

@@ -1,6 +1,12 @@
 #include "app/command_line.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <cstring>
+#include <iostream>
+#include <iterator>
+#include <optional>
 #include <csignal>
 #include <string>
 #include <string_view>
@@ -9,6 +15,7 @@
 #include "app/console.h"
 #include "app/messages.h"
 #include "sandbox/client.h"
+#include "os/file_io.h"
 #include "os/interrupt.h"
 #include "tiff/tiff_reader.h"
 
@@ -26,6 +33,33 @@ bool ParseJobs(std::string_view text, int* jobs) {
         return false;
     *jobs = value;
     return true;
+}
+
+// The directories a manifest lists: its entries, each ended by a line break (or a NUL), the
+// empty ones left out. Empty, with *error set, when it cannot be read.
+std::optional<std::vector<std::string>> ReadManifest(const std::string& path, bool nulSeparated,
+                                                     int* error) {
+    std::string text;
+    if (path == "-") {
+        text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+    } else {
+        const UniqueFd file = OpenToRead(path);
+        if (!file || !RegularFileSize(file.get())) {
+            *error = file ? EINVAL : errno;
+            return std::nullopt;
+        }
+        char buffer[65536];
+        for (int64_t got; (got = ReadAt(file.get(), buffer, sizeof buffer, text.size())) > 0;)
+            text.append(buffer, static_cast<std::size_t>(got));
+    }
+    std::vector<std::string> dirs;
+    const char separator = nulSeparated ? '\0' : '\n';
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = std::min(text.find(separator, start), text.size());
+        if (end > start) dirs.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return dirs;
 }
 
 CommandLine Wrong(std::string what) {
@@ -56,6 +90,16 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
             line.action = arg == "--help" ? CommandLine::Action::help : CommandLine::Action::version;
             return line;
         }
+        if (arg == "--list" || arg == "-0" || arg == "--null") {
+            (arg == "--list" ? line.list : line.nul) = true;
+            continue;
+        }
+        if (arg == "--from" || arg.substr(0, 7) == "--from=") {
+            if (arg == "--from" && ++i == args.size()) return Wrong("option '--from' requires an argument");
+            line.from = arg == "--from" ? args[i] : std::string(arg.substr(7));
+            if (line.from.empty()) return Wrong("option '--from' requires an argument");
+            continue;
+        }
         std::string_view value;
         if (arg == "-j" || arg == "--jobs") {
             if (++i == args.size()) return Wrong("option '" + std::string(arg) + "' requires an argument");
@@ -71,8 +115,13 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         if (!ParseJobs(value, &line.jobs))
             return Wrong("invalid number of jobs: '" + std::string(value) + "'");
     }
-    if (i == args.size()) return Wrong("missing directory");
     line.action = CommandLine::Action::run;
+    if (!line.from.empty()) {
+        if (line.list) return Wrong("--list and --from do not go together");
+        line.deleteSources = i < args.size() && args[i] == "1";
+        return line;
+    }
+    if (i == args.size()) return Wrong("missing directory");
     line.dir = args[i];
     line.deleteSources = i + 1 < args.size() && args[i + 1] == "1";
     return line;
@@ -97,8 +146,27 @@ int RunCommandLine(const std::vector<std::string>& args) {
     // Before anything else is under way, so that the helper that forks the decoders is small.
     DecoderChild::AtProcessStart();
     CatchInterrupts();
+    if (line.list) {
+        const std::optional<std::vector<ScannedGroup>> groups = ScanTree(line.dir);
+        if (!groups) return 2;
+        ListGroups(*groups, line.nul);
+        return 0;
+    }
+    std::vector<ScannedGroup> listed;
+    if (!line.from.empty()) {
+        int error = 0;
+        const std::optional<std::vector<std::string>> dirs = ReadManifest(line.from, line.nul, &error);
+        if (!dirs) {
+            PrintErrorRaw(ErrorLine(line.from, std::strerror(error),
+                                    ErrorIsTerminal() ? NameBytes::escaped : NameBytes::exact));
+            return 2;
+        }
+        for (const std::string& dir : *dirs) listed.push_back(ScanOneDirectory(dir, ".tif"));
+    }
     const BatchOutcome outcome =
-        SpliceTree(line.dir, line.deleteSources, ErrorIsTerminal(), SpliceGroup, line.jobs);
+        line.from.empty()
+            ? SpliceTree(line.dir, line.deleteSources, ErrorIsTerminal(), SpliceGroup, line.jobs)
+            : SpliceGroups(std::move(listed), line.deleteSources, ErrorIsTerminal(), SpliceGroup, line.jobs);
     ResignalIfInterrupted();
     switch (outcome) {
         case BatchOutcome::allSaved: return 0;

@@ -44,6 +44,17 @@ struct Pending {
 
 std::string ScannedGroup::TilePath(std::size_t i) const { return JoinPath(dir, names[i]); }
 
+ScannedGroup ScanOneDirectory(const std::string& dir, const std::string& suffix) {
+    ScannedGroup group{dir, {}, {}};
+    int openError = 0;
+    DirStream stream = dir.empty() ? DirStream() : OpenDirStream(dir, group.dirId, openError);
+    if (!stream) return group;
+    int readError = 0;
+    for (Entry& entry : ListDirectory(*stream, suffix, readError))
+        if (entry.kind == EntryKind::regularFile) group.names.push_back(std::move(entry.name));
+    return group;
+}
+
 std::vector<ScannedGroup> ScanTileGroups(const std::string& dir, const std::string& suffix,
                                          int* rootError) {
     if (rootError) *rootError = dir.empty() ? ENOENT : 0;

@@ -39,4 +39,8 @@ struct ScannedGroup {
 std::vector<ScannedGroup> ScanTileGroups(const std::string& dir, const std::string& suffix,
                                          int* rootError = nullptr);
 
+// The tiles directly in dir (none below it), as a group in the walk's form; empty names when dir
+// holds none or cannot be listed.
+ScannedGroup ScanOneDirectory(const std::string& dir, const std::string& suffix);
+
 }  // namespace tessaro

@@ -34,11 +34,16 @@ TEST(CommandLine, OptionsBeforeTheDirectoryGnuStyle) {
         EXPECT_EQ(line.jobs, 3);
         EXPECT_EQ(line.dir, "D");
     }
+    const CommandLine from = Parse({"-0", "--from", "LIST", "1"});
+    EXPECT_EQ(from.from, "LIST");
+    EXPECT_TRUE(from.nul && from.deleteSources);
+    EXPECT_TRUE(Parse({"--list", "D"}).list);
     const CommandLine dashed = Parse({"--", "-d", "1"});
     EXPECT_EQ(dashed.dir, "-d");
     EXPECT_TRUE(dashed.deleteSources);
     for (const auto& args : std::vector<std::vector<std::string>>{
-             {"-j"}, {"-j", "0", "D"}, {"--jobs=two", "D"}, {"-x", "D"}, {"--dry", "D"}, {"-j", "2"}})
+             {"-j"}, {"-j", "0", "D"}, {"--jobs=two", "D"}, {"-x", "D"}, {"--dry", "D"}, {"-j", "2"},
+             {"--from"}, {"--list", "--from", "L"}})
         EXPECT_EQ(Parse(args).action, Action::wrong) << args[0];
 }
 

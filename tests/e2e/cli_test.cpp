@@ -237,5 +237,26 @@ TEST(Cli, VersionAndAJobLimitLikeAnyGnuTool) {
     EXPECT_EQ(RunTessaro({"--jobs=x", tmp.path()}).exitCode, 2);
 }
 
+TEST(Cli, AManifestOfTheGroupsAndAJoinOfExactlyTheDirectoriesListed) {
+    TempDir tmp;
+    for (const char* dir : {"a", "b/c", "b"}) {
+        fs::create_directories(tmp / dir);
+        testing::WriteTiff(tmp / (std::string(dir) + "/1.tif"), testing::PatternTile(8, 8, 1));
+        testing::WriteTiff(tmp / (std::string(dir) + "/2.tif"), testing::PatternTile(8, 8, 2));
+    }
+    const std::string a = tmp / "a", b = tmp / "b", c = tmp / "b/c";
+    EXPECT_EQ(RunTessaro({"--list", tmp.path()}).out, a + "\n" + b + "\n" + c + "\n");
+    EXPECT_EQ(RunTessaro({"--list", "-0", tmp.path()}).out, a + '\0' + b + '\0' + c + '\0');
+    EXPECT_EQ(testing::ListNames(a), (std::vector<std::string>{"1.tif", "2.tif"}));  // listed, not joined
+    // Each directory on its own (b without b/c below it), in the manifest's order; a directory
+    // without tiles has none to join.
+    testing::WriteBytes(tmp / "list", c + "\n\n" + b + "\n" + tmp / "none" + "\n");
+    const auto run = RunTessaro({"--from", tmp / "list", "1"});
+    EXPECT_EQ(run.out, " ++ 1/3 ++   path: " + c + "\n拼接成功!\n ++ 2/3 ++   path: " + b +
+                           "\n拼接成功!\n ++ 3/3 ++   path: " + tmp / "none" + "\n拼接失败! 拼接的Tif数为0!\n");
+    EXPECT_EQ(testing::ListNames(b), (std::vector<std::string>{"b.bmp", "c"}));
+    EXPECT_EQ(testing::ListNames(a), (std::vector<std::string>{"1.tif", "2.tif"}));
+}
+
 }  // namespace
 }  // namespace tessaro

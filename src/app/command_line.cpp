@@ -56,7 +56,12 @@ std::optional<std::vector<std::string>> ReadManifest(const std::string& path, bo
     const char separator = nulSeparated ? '\0' : '\n';
     for (std::size_t start = 0; start < text.size();) {
         const std::size_t end = std::min(text.find(separator, start), text.size());
-        if (end > start) dirs.push_back(text.substr(start, end - start));
+        std::size_t length = end - start;
+#ifdef _WIN32
+        // Lines of Windows text end in CR LF; no Windows name ends in a CR.
+        if (!nulSeparated && length > 0 && text[end - 1] == '\r') --length;
+#endif
+        if (length > 0) dirs.push_back(text.substr(start, length));
         start = end + 1;
     }
     return dirs;

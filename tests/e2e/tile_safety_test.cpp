@@ -188,8 +188,6 @@ TEST(TileSafety, TilesAreDeletedOnAFuseMountRunAfterRun) {
     // FUSE (like NFS and SMB) refuses to rename without replacing: tiles still go, and only they.
     TempDir tmp;
     const std::string mountPoint = tmp / "fuse";
-    fs::create_directories(tmp / "disk");
-    fs::create_directories(mountPoint);
     const BindMount fuse(tmp / "disk", mountPoint, {});
     if (!fuse.mounted()) GTEST_SKIP() << "no FUSE mount with bindfs here";
     for (int round = 0; round < 2; ++round) {
@@ -204,8 +202,6 @@ TEST(TileSafety, ARunTrustsItsOwnJournalWhereTheFileSystemSquashesRoot) {
     // squashes root: the journal of a run cut short must still be its own to the next run.
     TempDir tmp;
     const std::string mountPoint = tmp / "export";
-    fs::create_directories(tmp / "disk");
-    fs::create_directories(mountPoint);
     const BindMount squashed(tmp / "disk", mountPoint, {"--force-user=nobody", "--force-group=nogroup"});
     if (!squashed.mounted()) GTEST_SKIP() << "no FUSE mount with bindfs here";
     const EqualGroup group = MakeEqualGroup(mountPoint + "/quad", 4);

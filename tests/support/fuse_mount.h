@@ -10,7 +10,8 @@ namespace tessaro::testing {
 
 class BindMount {
 public:
-    // Mounts `source` at `mountPoint` (both existing directories) with bindfs and its `options`.
+    // Mounts `source` at `mountPoint` (both made first where they are missing) with bindfs and
+    // its `options`.
     BindMount(const std::string& source, const std::string& mountPoint,
               const std::vector<std::string>& options);
     ~BindMount();

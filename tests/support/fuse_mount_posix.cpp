@@ -3,6 +3,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 namespace tessaro::testing {
 
 namespace {
@@ -25,6 +27,9 @@ bool Run(std::vector<std::string> words) {
 BindMount::BindMount(const std::string& source, const std::string& mountPoint,
                      const std::vector<std::string>& options)
     : mountPoint_(mountPoint) {
+    std::error_code ignored;
+    std::filesystem::create_directories(source, ignored);
+    std::filesystem::create_directories(mountPoint, ignored);
     std::vector<std::string> words{"bindfs"};
     words.insert(words.end(), options.begin(), options.end());
     words.push_back(source);

@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 #include <chrono>
+#include <cerrno>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 #include <numeric>
 #include <memory>
@@ -14,7 +15,11 @@
 
 #include "app/console.h"
 #include "app/messages.h"
+#include "app/report.h"
 #include "app/status_line.h"
+#include "group/mosaic_path.h"
+#include "os/error_text.h"
+#include "os/file_io.h"
 #include "os/interrupt.h"
 #include "os/path_status.h"
 #include "os/thread.h"
@@ -33,12 +38,6 @@ constexpr int kRunDescriptors = 16;
 // How many times a group short of descriptors is tried again (at least a tenth of a second apart).
 constexpr int kDescriptorRetries = 50;
 constexpr int kLoneRetries = 2;
-
-int CountGone(const ScannedGroup& group) {
-    int gone = 0;
-    for (std::size_t i = 0; i < group.names.size(); ++i) gone += IsGone(group.TilePath(i)) ? 1 : 0;
-    return gone;
-}
 
 // The file sizes of a group's tiles, for the status line.
 uint64_t TileBytes(const ScannedGroup& group) {
@@ -71,22 +70,22 @@ private:
     std::size_t arrived_ = 0;
 };
 
-// One group's lines and outcome, kept until it is its turn to be printed.
+// One group's lines and outcome, kept from when it ends until it is its turn to be printed.
 struct GroupLines {
     std::string output;
+    std::string report;
     bool saved = false;
     bool abandoned = false;
-    int tilesDeleted = 0;
-    bool done = false;
+    std::size_t tilesDeleted = 0;
 };
 
 }  // namespace
 
-std::optional<std::vector<ScannedGroup>> ScanTree(const std::string& rootDir) {
+std::optional<GroupList> ScanTree(const std::string& rootDir) {
     int rootError = 0;
-    std::vector<ScannedGroup> groups = ScanTileGroups(rootDir, ".tif", &rootError);
+    GroupList groups = ScanTileGroups(rootDir, ".tif", &rootError);
     if (rootError != 0) {
-        PrintErrorRaw(ErrorLine(rootDir, std::strerror(rootError),
+        PrintErrorRaw(ErrorLine(rootDir, ErrorReason(rootError),
                                 ErrorIsTerminal() ? NameBytes::escaped : NameBytes::exact));
         return std::nullopt;
     }
@@ -94,55 +93,60 @@ std::optional<std::vector<ScannedGroup>> ScanTree(const std::string& rootDir) {
     return groups;
 }
 
-void ListGroups(const std::vector<ScannedGroup>& groups, bool nulSeparated) {
+void ListGroups(const GroupList& groups, bool nulSeparated) {
     const NameBytes names = OutputIsTerminal() && !nulSeparated ? NameBytes::escaped : NameBytes::exact;
-    for (const ScannedGroup& group : groups) {
-        std::string line = ShownName(group.dir, names);
+    for (std::size_t i = 0; i < groups.size(); ++i) {
+        std::string line = ShownName(GroupDir(groups, i), names);
         line += nulSeparated ? '\0' : '\n';
         PrintRaw(line);
     }
     FlushOutput();
 }
 
-BatchOutcome SpliceTree(const std::string& rootDir, bool deleteSources, bool showProgress,
-                        const GroupSplicer& splice, int maxJobs) {
-    std::optional<std::vector<ScannedGroup>> groups = ScanTree(rootDir);
+BatchOutcome SpliceTree(const std::string& rootDir, const RunOptions& options, const GroupSplicer& splice) {
+    std::optional<GroupList> groups = ScanTree(rootDir);
     if (!groups) return BatchOutcome::rootUnreadable;
-    return SpliceGroups(std::move(*groups), deleteSources, showProgress, splice, maxJobs);
+    return SpliceGroups(std::move(*groups), options, splice);
 }
 
-BatchOutcome SpliceGroups(std::vector<ScannedGroup> jobs, bool deleteSources, bool showProgress,
-                          const GroupSplicer& splice, int maxJobs) {
+BatchOutcome SpliceGroups(GroupList jobs, const RunOptions& options, const GroupSplicer& splice) {
     // Names reach a terminal with their control characters escaped, anything else as they are.
     const NameBytes names = OutputIsTerminal() ? NameBytes::escaped : NameBytes::exact;
     const int total = static_cast<int>(jobs.size());
+    const GroupTask task{options.deleteSources, options.dryRun};
     // Only a terminal pays for the tiles' sizes and the clock.
     std::vector<uint64_t> tileBytes;
     std::optional<StatusLine> progress;
-    if (showProgress) {
-        for (const ScannedGroup& group : jobs) tileBytes.push_back(TileBytes(group));
+    if (options.showProgress) {
+        for (std::size_t i = 0; i < jobs.size(); ++i) tileBytes.push_back(TileBytes(GroupAt(jobs, i)));
         progress.emplace(total, std::accumulate(tileBytes.begin(), tileBytes.end(), uint64_t{0}));
     }
+    bool reportFailed = false;
 
     // Up to one group in flight per usable processor, each decoded in its own child process.
     // Their lines are printed in group order, each group's together, as a lone run prints them:
     // whoever finishes the next group in order prints it, and every finished group after it,
     // before going on, so a run that dies has logged every group finished before the first one
     // still under way.
-    std::vector<GroupLines> results(jobs.size());
+    std::map<std::size_t, GroupLines> finished;  // ended, waiting for the groups before them
     std::mutex mutex;
     std::size_t nextToPrint = 0;
     RunTally tally;
     auto printFinished = [&] {
-        for (; nextToPrint < results.size() && results[nextToPrint].done; ++nextToPrint) {
-            GroupLines& result = results[nextToPrint];
+        for (auto it = finished.begin(); it != finished.end() && it->first == nextToPrint;
+             it = finished.erase(it), ++nextToPrint) {
+            const GroupLines& result = it->second;
             // After an interrupt, a group left unfinished has nothing to report.
             if (result.abandoned || (!result.saved && InterruptSignal() != 0)) continue;
             ++(result.saved ? tally.saved : tally.failed);
-            tally.tilesDeleted += result.tilesDeleted;
+            tally.tilesDeleted += static_cast<int>(result.tilesDeleted);
             PrintRaw(result.output);
             FlushOutput();
-            std::string().swap(result.output);
+            if (options.reportFd >= 0 && !reportFailed && !WriteAllHere(options.reportFd, result.report)) {
+                reportFailed = true;
+                PrintErrorRaw(ErrorLine(options.reportPath, ErrorReason(errno),
+                                        ErrorIsTerminal() ? NameBytes::escaped : NameBytes::exact));
+            }
         }
     };
     std::atomic<std::size_t> next{0};
@@ -157,14 +161,14 @@ BatchOutcome SpliceGroups(std::vector<ScannedGroup> jobs, bool deleteSources, bo
             explicit Counted(std::atomic<int>& c) : count(c) { ++count; }
             ~Counted() { --count; }
         } counted(inFlight);
-        GroupOutcome outcome = splice(group, deleteSources, meter);
+        GroupOutcome outcome = splice(group, task, meter);
         for (int attempt = 0; outcome.outOfDescriptors && InterruptSignal() == 0 &&
                               attempt < (inFlight > 1 ? kDescriptorRetries : kLoneRetries);
              ++attempt) {
             std::unique_lock<std::mutex> lock(mutex);
             groupEnded.wait_for(lock, std::chrono::milliseconds(100));
             lock.unlock();
-            outcome = splice(group, deleteSources, meter);
+            outcome = splice(group, task, meter);
         }
         return outcome;
     };
@@ -177,7 +181,7 @@ BatchOutcome SpliceGroups(std::vector<ScannedGroup> jobs, bool deleteSources, bo
     // kGroupDescriptors of them, beside the run's own.
     const std::size_t byDescriptors = static_cast<std::size_t>(
         std::max(1, (DescriptorLimit() - kRunDescriptors) / kGroupDescriptors));
-    const std::size_t cpus = static_cast<std::size_t>(maxJobs > 0 ? maxJobs : UsableCpus());
+    const std::size_t cpus = static_cast<std::size_t>(options.maxJobs > 0 ? options.maxJobs : UsableCpus());
     const std::size_t workers = std::min({cpus, byDescriptors, jobs.size()});
 #endif
     // Decoding children are forked from these threads; no thread starts or ends while another may
@@ -187,7 +191,7 @@ BatchOutcome SpliceGroups(std::vector<ScannedGroup> jobs, bool deleteSources, bo
     auto work = [&] {
         started.ArriveAndWait();
         for (std::size_t i; (i = next++) < jobs.size() && InterruptSignal() == 0;) {
-            GroupLines result;
+            const ScannedGroup group = GroupAt(jobs, i);
             GroupOutcome outcome;
             {
                 std::optional<GroupProgress> meter;
@@ -195,20 +199,25 @@ BatchOutcome SpliceGroups(std::vector<ScannedGroup> jobs, bool deleteSources, bo
                 try {
                     // A listed directory without a tile (or that cannot be listed) has nothing
                     // to join.
-                    outcome = jobs[i].names.empty() ? GroupOutcome{GroupResult::count}
-                                                    : spliceRetrying(jobs[i], meter ? &*meter : nullptr);
+                    outcome = group.names.empty() ? GroupOutcome{GroupResult::count}
+                                                  : spliceRetrying(group, meter ? &*meter : nullptr);
                 } catch (const std::bad_alloc&) {
                     outcome = GroupOutcome{GroupResult::readFailed};  // memory ran out here
                 }
             }
+            GroupLines result;
             result.saved = outcome.saved();
             result.abandoned = outcome.result == GroupResult::abandoned;
-            result.output = ProgressLine(static_cast<int>(i) + 1, total, jobs[i].dir, names) +
-                            OutcomeLine(outcome, jobs[i], names);
-            if (progress && result.saved && deleteSources) result.tilesDeleted = CountGone(jobs[i]);
-            result.done = true;
+            result.tilesDeleted = outcome.deleted;
+            const std::optional<std::string> mosaic =
+                result.saved ? MosaicPath(group.dir) : std::nullopt;
+            result.output = ProgressLine(static_cast<int>(i) + 1, total, group.dir, names) +
+                            (outcome.result == GroupResult::checked
+                                 ? CheckedLine(mosaic.value_or(""), task.deleteSources ? group.names.size() : 0, names)
+                                 : OutcomeLine(outcome, group, names));
+            if (options.reportFd >= 0) result.report = ReportLine(group, outcome, mosaic);
             const std::lock_guard<std::mutex> lock(mutex);
-            results[i] = std::move(result);
+            finished.emplace(i, std::move(result));
             printFinished();
             groupEnded.notify_all();
         }
@@ -228,7 +237,7 @@ BatchOutcome SpliceGroups(std::vector<ScannedGroup> jobs, bool deleteSources, bo
     if (running > 0) work();
     threads.clear();  // each joins
     if (progress) PrintErrorText(SummaryText(tally, progress->Seconds()));
-    return tally.failed == 0 ? BatchOutcome::allSaved : BatchOutcome::someFailed;
+    return tally.failed == 0 && !reportFailed ? BatchOutcome::allSaved : BatchOutcome::someFailed;
 }
 
 }  // namespace tessaro

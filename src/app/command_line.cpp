@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <cstring>
 #include <iostream>
 #include <iterator>
 #include <optional>
@@ -15,6 +14,7 @@
 #include "app/console.h"
 #include "app/messages.h"
 #include "sandbox/client.h"
+#include "os/error_text.h"
 #include "os/file_io.h"
 #include "os/interrupt.h"
 #include "tiff/tiff_reader.h"
@@ -99,10 +99,24 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
             (arg == "--list" ? line.list : line.nul) = true;
             continue;
         }
-        if (arg == "--from" || arg.substr(0, 7) == "--from=") {
-            if (arg == "--from" && ++i == args.size()) return Wrong("option '--from' requires an argument");
-            line.from = arg == "--from" ? args[i] : std::string(arg.substr(7));
-            if (line.from.empty()) return Wrong("option '--from' requires an argument");
+        if (arg == "-n" || arg == "--dry-run") {
+            line.dryRun = true;
+            continue;
+        }
+        // A long option's file: "--NAME FILE" or "--NAME=FILE".
+        std::string_view name;
+        std::string* file = nullptr;
+        for (auto [option, value] : {std::pair{std::string_view("--from"), &line.from},
+                                     std::pair{std::string_view("--report"), &line.report}})
+            if (arg == option || (arg.starts_with(option) && arg[option.size()] == '=')) {
+                name = option;
+                file = value;
+            }
+        if (file) {
+            const std::string missing = "option '" + std::string(name) + "' requires an argument";
+            if (arg == name && ++i == args.size()) return Wrong(missing);
+            *file = arg == name ? args[i] : std::string(arg.substr(name.size() + 1));
+            if (file->empty()) return Wrong(missing);
             continue;
         }
         std::string_view value;
@@ -151,27 +165,37 @@ int RunCommandLine(const std::vector<std::string>& args) {
     // Before anything else is under way, so that the helper that forks the decoders is small.
     DecoderChild::AtProcessStart();
     CatchInterrupts();
+    const NameBytes errorNames = ErrorIsTerminal() ? NameBytes::escaped : NameBytes::exact;
     if (line.list) {
-        const std::optional<std::vector<ScannedGroup>> groups = ScanTree(line.dir);
+        const std::optional<GroupList> groups = ScanTree(line.dir);
         if (!groups) return 2;
         ListGroups(*groups, line.nul);
         return 0;
     }
-    std::vector<ScannedGroup> listed;
-    if (!line.from.empty()) {
+    RunOptions options{line.deleteSources, line.dryRun, ErrorIsTerminal(), line.jobs, -1, line.report};
+    UniqueFd report;
+    if (!line.report.empty()) {
+        report = OpenToWrite(line.report);
+        if (!report) {
+            PrintErrorRaw(ErrorLine(line.report, ErrorReason(errno), errorNames));
+            return 2;
+        }
+        options.reportFd = report.get();
+    }
+    BatchOutcome outcome;
+    if (line.from.empty()) {
+        outcome = SpliceTree(line.dir, options);
+    } else {
         int error = 0;
         const std::optional<std::vector<std::string>> dirs = ReadManifest(line.from, line.nul, &error);
         if (!dirs) {
-            PrintErrorRaw(ErrorLine(line.from, std::strerror(error),
-                                    ErrorIsTerminal() ? NameBytes::escaped : NameBytes::exact));
+            PrintErrorRaw(ErrorLine(line.from, ErrorReason(error), errorNames));
             return 2;
         }
-        for (const std::string& dir : *dirs) listed.push_back(ScanOneDirectory(dir, ".tif"));
+        GroupList listed;
+        for (const std::string& dir : *dirs) AddGroup(listed, ScanOneDirectory(dir, ".tif"));
+        outcome = SpliceGroups(std::move(listed), options);
     }
-    const BatchOutcome outcome =
-        line.from.empty()
-            ? SpliceTree(line.dir, line.deleteSources, ErrorIsTerminal(), SpliceGroup, line.jobs)
-            : SpliceGroups(std::move(listed), line.deleteSources, ErrorIsTerminal(), SpliceGroup, line.jobs);
     ResignalIfInterrupted();
     switch (outcome) {
         case BatchOutcome::allSaved: return 0;

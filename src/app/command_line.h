@@ -18,6 +18,8 @@ struct CommandLine {
     bool list = false;           // --list: print the group directories, join nothing
     bool nul = false;            // -0: the manifest's entries (out or in) end with a NUL
     std::string from;            // --from FILE ("-": standard input): join the directories listed
+    bool dryRun = false;         // -n: measure and check every group, write and delete nothing
+    std::string report;          // --report FILE: a JSON line per group
     std::string wrong;           // what is wrong with the arguments, for Action::wrong
 };
 

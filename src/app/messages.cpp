@@ -1,4 +1,5 @@
 #include "app/messages.h"
+#include "app/utf8.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -26,25 +27,6 @@ const char* PositionName(std::size_t count, int32_t tile) {
 std::string WithPath(std::string_view prefix, std::string_view path, std::string_view suffix,
                      NameBytes how) {
     return ConsoleText(prefix).append(ShownName(path, how)).append(ConsoleText(suffix));
-}
-
-// The length of the well-formed UTF-8 character at the start of text and its code point, or 0
-// when none starts there.
-std::size_t Utf8Character(std::string_view text, uint32_t* code) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(0);
-    const std::size_t length = lead < 0x80 ? 1 : lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF5 ? 4 : 0;
-    if (length == 0 || length > text.size()) return 0;
-    uint32_t value = length == 1 ? lead : lead & (0x7F >> length);
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(i) & 0xC0) != 0x80) return 0;
-        value = value << 6 | (byte(i) & 0x3F);
-    }
-    // Overlong forms and values past U+10FFFF are not characters.
-    constexpr uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (value < kLeast[length] || value > 0x10FFFF) return 0;
-    *code = value;
-    return length;
 }
 
 void AppendEscaped(std::string& shown, unsigned char byte) {
@@ -131,9 +113,16 @@ std::string OutcomeLine(const GroupOutcome& outcome, const ScannedGroup& group, 
             return ConsoleText(LayoutFailureText({LayoutFailure::Kind::tooLarge}, count));
         case GroupResult::readFailed: return ConsoleText("拼接失败! 读取tif文件时,内存申请失败!\n");
         case GroupResult::saveFailed: return ConsoleText("拼接失败! 保存拼接的BMP文件失败!\n");
+        case GroupResult::checked:  // a dry run's line is CheckedLine
         case GroupResult::abandoned: break;
     }
     return {};
+}
+
+std::string CheckedLine(std::string_view mosaicPath, std::size_t tilesToDelete, NameBytes how) {
+    std::string tail = "\n";
+    if (tilesToDelete > 0) tail = ", 并删除" + std::to_string(tilesToDelete) + "个tif文件\n";
+    return WithPath("试运行: 可以拼接, 将保存为 ", mosaicPath, tail, how);
 }
 
 std::string ErrorLine(std::string_view path, std::string_view reason, NameBytes how) {
@@ -167,6 +156,9 @@ std::string OptionsHelpText(bool chinese) {
                "  -0, --null     清单的各项以 NUL 结束, 而不是换行\n"
                "      --from=清单  只拼接清单中的目录, 每个目录单独一组 (不含其下的目录);\n"
                "                 清单为 - 时读标准输入; 此时唯一的参数是 1\n"
+               "  -n, --dry-run  测量并检查每一组, 显示将要做的事, 不写也不删任何文件\n"
+               "      --report=文件  每组结束时向文件写一行 JSON (dir, outcome, tiles, mosaic,\n"
+               "                 deleted); 不是 UTF-8 的字节写作 \\udcXX (见手册)\n"
                "      --help     显示本帮助并退出\n"
                "      --version  显示版本及所用的 libtiff 并退出\n"
                "      --         选项到此为止 (用于以 '-' 开头的目录)\n"
@@ -185,6 +177,10 @@ std::string OptionsHelpText(bool chinese) {
            "  -0, --null     end each manifest entry with a NUL instead of a line break\n"
            "      --from=LIST  join exactly the directories LIST names, each on its own (none\n"
            "                 below it); - reads standard input; the only operand is then 1\n"
+           "  -n, --dry-run  measure and check every group, print what would be done,\n"
+           "                 write and delete nothing\n"
+           "      --report=FILE  write a JSON line per group to FILE as it ends (dir, outcome,\n"
+           "                 tiles, mosaic, deleted); bytes that are not UTF-8 as \\udcXX\n"
            "      --help     print this help and exit\n"
            "      --version  print the version and the libtiff in use, and exit\n"
            "      --         end the options (for a DIR that starts with '-')\n"

@@ -30,6 +30,10 @@ std::string ProgressLine(int groupNumber, int groupTotal, std::string_view dir, 
 // The group's one outcome line, as console bytes; empty for an abandoned group.
 std::string OutcomeLine(const GroupOutcome& outcome, const ScannedGroup& group, NameBytes how);
 
+// A dry run's line for a group that would be saved: where its mosaic would go, and (with the
+// delete switch) how many tiles would then be deleted.
+std::string CheckedLine(std::string_view mosaicPath, std::size_t tilesToDelete, NameBytes how);
+
 // The outcome line of tiles whose sizes do not make a mosaic (tileCount of them).
 std::string LayoutFailureText(const LayoutFailure& failure, std::size_t tileCount);
 

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <optional>
 
 #include "bmp/bmp_file.h"
 #include "decode/canvas_fill.h"
@@ -32,13 +33,19 @@ std::chrono::milliseconds LockWait() {
 
 }  // namespace
 
-GroupOutcome SpliceGroup(const ScannedGroup& group, bool deleteSources, FillMeter* meter) {
+GroupOutcome SpliceGroup(const ScannedGroup& group, const GroupTask& task, FillMeter* meter) {
+    const bool deleteSources = task.deleteSources && !task.dryRun;
     constexpr GroupOutcome kSaved{GroupResult::saved};
     // Out of descriptors, the group is left untouched, to be tried again.
     const auto noDescriptor = [](GroupOutcome outcome) {
         outcome.outOfDescriptors = true;
         return outcome;
     };
+    const std::vector<std::string>& names = group.names;
+    const bool countFits = names.size() == 2 || names.size() == 4 || names.size() == 6;
+    // Where no run was cut short (the walk saw nothing one leaves), a group of the wrong count is
+    // told so without a look inside its directory.
+    if (!countFits && group.leftovers.empty()) return {GroupResult::count};
     // Everything from here on happens in the very directory the walk listed; if its path no
     // longer leads there, its tiles cannot be read where they were found.
     errno = 0;
@@ -48,33 +55,38 @@ GroupOutcome SpliceGroup(const ScannedGroup& group, bool deleteSources, FillMete
         return OutOfDescriptors() ? noDescriptor(unreadable) : unreadable;
     }
     PauseForTest("pinned");
-    // One run at a time in a directory, from its first read to its last deletion.
-    const DirLock lock(dir.get(), LockWait());
-    if (lock.state() == LockState::interrupted) return {GroupResult::abandoned};
-    // Held by another run past the wait (or a lock file this run may not open): the group is
-    // left as it is, for a later run.
-    if (lock.state() == LockState::busy) return {GroupResult::saveFailed};
-    if (lock.state() == LockState::noDescriptor) return noDescriptor({GroupResult::saveFailed});
+    // One run at a time in a directory, from its first read to its last deletion (a dry run
+    // writes nothing, not even the lock).
+    std::optional<DirLock> lock;
+    if (!task.dryRun) {
+        lock.emplace(dir.get(), LockWait());
+        if (lock->state() == LockState::interrupted) return {GroupResult::abandoned};
+        // Held by another run past the wait (or a lock file this run may not open): the group
+        // is left as it is, for a later run.
+        if (lock->state() == LockState::busy) return {GroupResult::saveFailed};
+        if (lock->state() == LockState::noDescriptor) return noDescriptor({GroupResult::saveFailed});
+    }
     const std::optional<std::string> mosaicName = MosaicName(group.dir);
-    const std::vector<std::string>& names = group.names;
 
     std::optional<RemovalJournal> journal;
-    if (mosaicName) {
-        journal = ReadJournal(dir.get(), *mosaicName, lock.NewFileOwner());
-        TidyDirectory(dir.get(), *mosaicName, journal);
+    if (mosaicName && !group.leftovers.empty()) {
+        journal = ReadJournal(dir.get(), *mosaicName, lock ? lock->NewFileOwner() : std::nullopt);
+        if (!task.dryRun) TidyDirectory(dir.get(), *mosaicName, journal, group.leftovers);
     }
     // What is left of a group whose deletion was cut short is already in its mosaic: finish the
     // deletion rather than let a smaller mosaic replace the complete one.
     if (journal && IsSavedGroup(dir.get(), names, *mosaicName, *journal)) {
-        if (deleteSources) FinishDeletion(dir.get(), *mosaicName, *journal);
-        return kSaved;
+        if (task.dryRun) return {GroupResult::checked};
+        GroupOutcome saved = kSaved;
+        if (deleteSources) saved.deleted = FinishDeletion(dir.get(), *mosaicName, *journal);
+        return saved;
     }
 
     // The mosaic in place may be the only copy of tiles an earlier run deleted (tiles arrived
     // beside its leftovers): it is kept, not replaced.
     const bool keepEarlier = journal && HoldsDeletedTiles(dir.get(), *mosaicName, *journal);
     // Counted before any tile is opened: a directory of too many takes no descriptors.
-    if (names.size() != 2 && names.size() != 4 && names.size() != 6) return {GroupResult::count};
+    if (!countFits) return {GroupResult::count};
     std::vector<UniqueFd> tiles;
     std::vector<TileRecord> records;
     for (const std::string& name : names) {
@@ -96,6 +108,7 @@ GroupOutcome SpliceGroup(const ScannedGroup& group, bool deleteSources, FillMete
     PauseForTest("measured");
     constexpr GroupOutcome kSaveFailed{GroupResult::saveFailed};
     if (!mosaicName) return kSaveFailed;
+    if (task.dryRun) return {GroupResult::checked};
     errno = 0;
     std::optional<BmpFile> canvas =
         CreateBmp24At(dir.get(), *mosaicName, layout.canvasWidth, layout.canvasHeight);
@@ -114,8 +127,9 @@ GroupOutcome SpliceGroup(const ScannedGroup& group, bool deleteSources, FillMete
         return canvas->saved ? kSaved : kSaveFailed;
     }
     PauseForTest("saved");
-    if (deleteSources) DeleteTiles(dir.get(), records, canvas->id);
-    return kSaved;
+    GroupOutcome saved = kSaved;
+    if (deleteSources) saved.deleted = DeleteTiles(dir.get(), records, canvas->id);
+    return saved;
 }
 
 }  // namespace tessaro

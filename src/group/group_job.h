@@ -13,6 +13,14 @@ namespace tessaro {
 // tiles are opened once, and what is deleted is exactly what was decoded. What is left of a group
 // whose deletion was cut short counts as saved (its deletion is finished with deleteSources). The
 // fill's progress goes to `meter`, if any. Prints nothing: the outcome says what happened.
-GroupOutcome SpliceGroup(const ScannedGroup& group, bool deleteSources, FillMeter* meter = nullptr);
+//
+// A dry run opens the directory and the tiles and measures them (in the decoding child, as any
+// run does) up to the layout, then stops with "checked": it takes no lock, tidies nothing, and
+// writes and deletes nothing.
+struct GroupTask {
+    bool deleteSources = false;
+    bool dryRun = false;
+};
+GroupOutcome SpliceGroup(const ScannedGroup& group, const GroupTask& task, FillMeter* meter = nullptr);
 
 }  // namespace tessaro

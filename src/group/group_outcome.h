@@ -10,6 +10,7 @@ namespace tessaro {
 
 enum class GroupResult {
     saved,         // the mosaic is in place (and, when asked, the tiles are deleted)
+    checked,       // a dry run: every tile measured, and they make a mosaic (nothing written)
     count,         // not 2, 4 or 6 tiles
     unreadable,    // tile `tile` cannot be read as a TIFF (or its directory is gone)
     sizeMismatch,  // two tiles that must agree do not (`mismatch` says which)
@@ -29,7 +30,9 @@ struct GroupOutcome {
     // The process or the system ran out of descriptors before the group changed anything: it is
     // worth trying again once some are free (`result` is its outcome should that never be).
     bool outOfDescriptors = false;
-    bool saved() const { return result == GroupResult::saved; }
+    std::size_t deleted = 0;  // tiles this run deleted
+    // Saved, or in a dry run found to be one that would be.
+    bool saved() const { return result == GroupResult::saved || result == GroupResult::checked; }
 };
 
 }  // namespace tessaro

@@ -1,11 +1,11 @@
 #include "group/tile_removal.h"
 
+#include <algorithm>
 #include <cerrno>
 
 #include "bmp/bmp_temp_name.h"
 #include "group/tile_journal.h"
 #include "group/tile_removal_internal.h"
-#include "os/dir_listing.h"
 #include "os/pinned_dir.h"
 #include "os/small_file.h"
 
@@ -42,21 +42,27 @@ bool IsOwnFile(const EntryStatus& status) {
     return status.type == EntryType::regularFile && status.ownedByUser;
 }
 
-void RemoveListed(int dirFd, const RemovalJournal& journal, const std::string& journalName,
-                  bool decodedNow) {
+// Returns how many tiles it deleted.
+std::size_t RemoveListed(int dirFd, const RemovalJournal& journal, const std::string& journalName,
+                         bool decodedNow) {
     bool allGone = true;
-    for (std::size_t i = 0; i < journal.tiles.size(); ++i)
-        if (!RemoveExactly(dirFd, i, journal.tiles[i], decodedNow)) allGone = false;
+    std::size_t removed = 0;
+    for (std::size_t i = 0; i < journal.tiles.size(); ++i) {
+        const Removal removal = RemoveExactly(dirFd, i, journal.tiles[i], decodedNow);
+        removed += removal == Removal::removed ? 1 : 0;
+        allGone = allGone && removal != Removal::kept;
+    }
     if (allGone) RemoveEntry(dirFd, journalName);
+    return removed;
 }
 
-void RemoveStaleTemporaries(int dirFd, const std::string& mosaicName) {
-    std::vector<std::string> stale;
-    for (std::string& name : EntryNames(dirFd))
-        if (name == kNewJournalName || IsTempNameOf(name, mosaicName)) stale.push_back(std::move(name));
-    for (const std::string& name : stale)
+void RemoveStaleTemporaries(int dirFd, const std::string& mosaicName,
+                            const std::vector<std::string>& leftovers) {
+    for (const std::string& name : leftovers) {
+        if (name != kNewJournalName && !IsTempNameOf(name, mosaicName)) continue;
         if (const auto st = StatEntry(dirFd, name); st && IsOwnFile(*st) && st->linkCount == 1)
             RemoveEntry(dirFd, name);
+    }
 }
 
 }  // namespace
@@ -88,10 +94,11 @@ bool IsSavedGroup(int dirFd, const std::vector<std::string>& tileNames,
 }
 
 void TidyDirectory(int dirFd, const std::string& mosaicName,
-                   const std::optional<RemovalJournal>& journal) {
+                   const std::optional<RemovalJournal>& journal, const std::vector<std::string>& leftovers) {
     const std::size_t slots = journal ? journal->tiles.size() : 6;
     for (std::size_t i = 0; i < slots; ++i) {
         const std::string privateName = DeletingName(i);
+        if (std::find(leftovers.begin(), leftovers.end(), privateName) == leftovers.end()) continue;
         const std::optional<EntryStatus> st = StatEntry(dirFd, privateName);
         if (!st) continue;
         const TileRecord* tile = journal ? &journal->tiles[i] : nullptr;
@@ -100,20 +107,20 @@ void TidyDirectory(int dirFd, const std::string& mosaicName,
         else
             PutBack(dirFd, privateName, tile ? tile->name : std::string(), i);
     }
-    RemoveStaleTemporaries(dirFd, mosaicName);
+    RemoveStaleTemporaries(dirFd, mosaicName, leftovers);
 }
 
-void DeleteTiles(int dirFd, const std::vector<TileRecord>& tiles, const FileId& mosaic) {
+std::size_t DeleteTiles(int dirFd, const std::vector<TileRecord>& tiles, const FileId& mosaic) {
     RemovalJournal journal{mosaic, tiles, false};
     // Written whole and flushed to stable storage before it takes the journal's name (replacing
     // an earlier one) in one step.
-    if (!WriteFileDurably(dirFd, kJournalName, kNewJournalName, FormatJournal(journal))) return;
+    if (!WriteFileDurably(dirFd, kJournalName, kNewJournalName, FormatJournal(journal))) return 0;
     PauseForTest("journaled");
-    RemoveListed(dirFd, journal, kJournalName, true);
+    return RemoveListed(dirFd, journal, kJournalName, true);
 }
 
-void FinishDeletion(int dirFd, const std::string& mosaicName, const RemovalJournal& journal) {
-    RemoveListed(dirFd, journal, journal.legacy ? LegacyJournalName(mosaicName) : kJournalName,
+std::size_t FinishDeletion(int dirFd, const std::string& mosaicName, const RemovalJournal& journal) {
+    return RemoveListed(dirFd, journal, journal.legacy ? LegacyJournalName(mosaicName) : kJournalName,
                  false);
 }
 

@@ -54,17 +54,18 @@ bool IsSavedGroup(int dirFd, const std::vector<std::string>& tileNames,
 
 // Clears what a run killed in this directory left behind: a tile caught between its private name
 // and its deletion (deleted when it is the journal's tile, else put back), an unfinished journal
-// and the mosaic's temporary files. Only files of the user running tessaro are removed.
+// and the mosaic's temporary files, among the names the walk saw there (`leftovers`: the
+// directory is not listed again). Only files of the user running tessaro are removed.
 void TidyDirectory(int dirFd, const std::string& mosaicName,
-                   const std::optional<RemovalJournal>& journal);
+                   const std::optional<RemovalJournal>& journal, const std::vector<std::string>& leftovers);
 
 // Records the tiles and the saved mosaic in a new journal, flushed to stable storage, then deletes
 // the tiles in order. A tile that cannot be deleted, or no longer is the file decoded, stays; the
 // journal is removed only when every tile is gone. If the journal cannot be written, nothing is
-// deleted.
-void DeleteTiles(int dirFd, const std::vector<TileRecord>& tiles, const FileId& mosaic);
+// deleted. Both return how many tiles they deleted.
+std::size_t DeleteTiles(int dirFd, const std::vector<TileRecord>& tiles, const FileId& mosaic);
 
 // Goes on with the deletion the journal records, without rewriting it.
-void FinishDeletion(int dirFd, const std::string& mosaicName, const RemovalJournal& journal);
+std::size_t FinishDeletion(int dirFd, const std::string& mosaicName, const RemovalJournal& journal);
 
 }  // namespace tessaro

@@ -24,7 +24,10 @@ void PutBack(int dirFd, const std::string& privateName, const std::string& name,
 
 // The system's own step.
 
-// Deletes tile number `index` if its name still holds the recorded file; true when it is gone.
-bool RemoveExactly(int dirFd, std::size_t index, const TileRecord& tile, bool decodedNow);
+enum class Removal { removed, absent, kept };
+
+// Deletes tile number `index` if its name still holds the recorded file: removed, absent (gone
+// already), or kept.
+Removal RemoveExactly(int dirFd, std::size_t index, const TileRecord& tile, bool decodedNow);
 
 }  // namespace tessaro::removal_internal

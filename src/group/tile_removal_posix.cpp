@@ -7,22 +7,23 @@
 
 namespace tessaro::removal_internal {
 
-bool RemoveExactly(int dirFd, std::size_t index, const TileRecord& tile, bool decodedNow) {
+Removal RemoveExactly(int dirFd, std::size_t index, const TileRecord& tile, bool decodedNow) {
+    const auto goneOrKept = [] { return errno == ENOENT ? Removal::absent : Removal::kept; };
     const std::optional<EntryStatus> before = StatEntry(dirFd, tile.name);
-    if (!before) return errno == ENOENT;
-    if (!Matches(before->id, tile.atName, decodedNow)) return false;
+    if (!before) return goneOrKept();
+    if (!Matches(before->id, tile.atName, decodedNow)) return Removal::kept;
     // Moving it first leaves no moment in which a file renamed into place could be unlinked:
     // whatever is under the private name is checked before it goes.
     const std::string privateName = DeletingName(index);
-    if (!RenameEntry(dirFd, tile.name, privateName, false)) return errno == ENOENT;
+    if (!RenameEntry(dirFd, tile.name, privateName, false)) return goneOrKept();
     PauseForTest("moved");
     const std::optional<EntryStatus> moved = StatEntry(dirFd, privateName);
     if (moved && SameContents(moved->id, tile.atName) && RemoveEntry(dirFd, privateName)) {
         PauseForTest("deleted");
-        return true;
+        return Removal::removed;
     }
     PutBack(dirFd, privateName, tile.name, index);
-    return false;
+    return Removal::kept;
 }
 
 }  // namespace tessaro::removal_internal

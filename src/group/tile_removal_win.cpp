@@ -6,11 +6,16 @@
 
 namespace tessaro::removal_internal {
 
-bool RemoveExactly(int dirFd, std::size_t, const TileRecord& tile, bool decodedNow) {
+Removal RemoveExactly(int dirFd, std::size_t, const TileRecord& tile, bool decodedNow) {
     const GuardedRemoval removal = RemoveEntryIfStill(dirFd, tile.name, [&](const FileId& now) {
         return Matches(now, tile.atName, decodedNow);
     });
-    return removal != GuardedRemoval::kept;
+    switch (removal) {
+        case GuardedRemoval::removed: return Removal::removed;
+        case GuardedRemoval::absent: return Removal::absent;
+        case GuardedRemoval::kept: break;
+    }
+    return Removal::kept;
 }
 
 }  // namespace tessaro::removal_internal

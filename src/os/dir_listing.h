@@ -26,6 +26,11 @@ using DirStream = std::unique_ptr<DirStreamState, DirStreamDeleter>;
 // it, or 0 when there is simply nothing to walk (proc and sysfs file systems).
 DirStream OpenDirStream(const std::string& path, DirId& id, int& error);
 
+// The same for `relPath` below the directory open as `from`: one name or several joined by the
+// separator (JoinPath's), each exactly as the directory lists it, looked up from that directory
+// (never from the path text). On Linux ".." names the parent; Windows has no such name.
+DirStream OpenDirStreamAt(const DirStreamState& from, std::string_view relPath, DirId& id, int& error);
+
 // Hands every entry of the directory but "." and ".." to `take`, with what it is and, for a
 // directory, its identity. A link (on Windows also a junction) is followed only when its owner is
 // the user running tessaro or the owner of what it names; else, like a broken link, a FIFO, a
@@ -33,9 +38,6 @@ DirStream OpenDirStream(const std::string& path, DirId& id, int& error);
 // when the directory was read to the end, else the errno that cut the listing short.
 using EntryTaker = std::function<void(std::string&& name, EntryKind kind, const DirId& id)>;
 int ReadDirStream(DirStreamState& dir, const EntryTaker& take);
-
-// The names in the open directory dirFd but "." and ".."; empty when it cannot be listed.
-std::vector<std::string> EntryNames(int dirFd);
 
 inline bool IsDotOrDotDot(std::string_view name) { return name == "." || name == ".."; }
 

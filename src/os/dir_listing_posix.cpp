@@ -6,6 +6,7 @@
 
 #include "os/dir_listing.h"
 #include "os/file_id_posix.h"
+#include "os/long_path_posix.h"
 #include "os/unique_fd.h"
 
 namespace tessaro {
@@ -57,8 +58,9 @@ DirHandle DirOf(UniqueFd fd) {
 
 }  // namespace
 
-DirStream OpenDirStream(const std::string& path, DirId& id, int& error) {
-    UniqueFd fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK));
+namespace {
+
+DirStream StreamOf(UniqueFd fd, DirId& id, int& error) {
     struct stat st;
     DirHandle dir;
     if (fd && fstat(fd.get(), &st) == 0) {
@@ -74,6 +76,16 @@ DirStream OpenDirStream(const std::string& path, DirId& id, int& error) {
         return nullptr;
     }
     return DirStream(std::make_unique<DirStreamState>(DirStreamState{std::move(dir)}).release());
+}
+
+}  // namespace
+
+DirStream OpenDirStream(const std::string& path, DirId& id, int& error) {
+    return StreamOf(OpenDirectoryPath(AT_FDCWD, path), id, error);
+}
+
+DirStream OpenDirStreamAt(const DirStreamState& from, std::string_view relPath, DirId& id, int& error) {
+    return StreamOf(OpenDirectoryPath(dirfd(from.dir.get()), relPath), id, error);
 }
 
 // The entry type from readdir saves a stat for plain files; directories are looked at to learn
@@ -99,16 +111,6 @@ int ReadDirStream(DirStreamState& stream, const EntryTaker& take) {
         take(std::move(name), kind, id);
     }
     return errno;
-}
-
-std::vector<std::string> EntryNames(int dirFd) {
-    std::vector<std::string> names;
-    UniqueFd listFd(openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    const DirHandle dir = listFd ? DirOf(std::move(listFd)) : nullptr;
-    if (!dir) return names;
-    while (const dirent* entry = readdir(dir.get()))
-        if (!IsDotOrDotDot(entry->d_name)) names.emplace_back(entry->d_name);
-    return names;
 }
 
 }  // namespace tessaro

@@ -81,6 +81,27 @@ DirStream OpenDirStream(const std::string& path, DirId& id, int& error) {
     return DirStream(std::make_unique<DirStreamState>(DirStreamState{std::move(dir)}).release());
 }
 
+DirStream OpenDirStreamAt(const DirStreamState& from, std::string_view relPath, DirId& id, int& error) {
+    UniqueHandle dir;
+    if (relPath != "..") {
+        std::wstring names = WideFromUtf8(relPath);
+        for (wchar_t& c : names)
+            if (c == L'/') c = L'\\';
+        dir = OpenRelativePath(from.dir.get(), names,
+                               {FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES, FILE_OPEN,
+                                FILE_DIRECTORY_FILE});
+    } else {
+        errno = EINVAL;
+    }
+    const std::optional<HandleInfo> info = dir ? InfoOfHandle(dir.get()) : std::nullopt;
+    if (!info) {
+        error = dir ? EIO : errno;
+        return nullptr;
+    }
+    id = DirIdOf(*info);
+    return DirStream(std::make_unique<DirStreamState>(DirStreamState{std::move(dir)}).release());
+}
+
 // A plain file is known from the listing alone; a directory is opened to learn its identity, a
 // reparse point to learn what it is.
 int ReadDirStream(DirStreamState& stream, const EntryTaker& take) {
@@ -95,16 +116,6 @@ int ReadDirStream(DirStreamState& stream, const EntryTaker& take) {
             kind = EntryKind::other;
         take(std::move(name), kind, id);
     });
-}
-
-std::vector<std::string> EntryNames(int dirFd) {
-    std::vector<std::string> names;
-    const UniqueHandle dir = ReopenDirectory(HandleOf(dirFd));
-    if (!dir) return names;
-    ForEachListed(dir.get(), [&](std::string&& name, DWORD) {
-        if (!IsDotOrDotDot(name)) names.push_back(std::move(name));
-    });
-    return names;
 }
 
 }  // namespace tessaro

@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "os/unique_fd.h"
 
@@ -16,6 +17,14 @@ namespace tessaro {
 // Opens `path` (UTF-8 on Windows) for reading only, without blocking on a FIFO and without
 // letting a child process inherit it. Empty when it cannot be opened.
 UniqueFd OpenToRead(const std::string& path);
+
+// Creates `path` (UTF-8 on Windows), or empties the file there, for writing from its start:
+// a report the user named, a file or a pipe alike. Empty with errno on failure.
+UniqueFd OpenToWrite(const std::string& path);
+
+// Writes all of text where the descriptor's position stands (a pipe takes it as a stream);
+// false on any failure.
+bool WriteAllHere(int fd, std::string_view text);
 
 // Reads at most `size` bytes from byte `offset` of the file. Returns how many were read (0 at
 // the end of the file), or -1 on failure; an interrupted read is retried. The descriptor's own

@@ -17,6 +17,20 @@ UniqueFd OpenToRead(const std::string& path) {
     return UniqueFd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
 }
 
+UniqueFd OpenToWrite(const std::string& path) {
+    return UniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+}
+
+bool WriteAllHere(int fd, std::string_view text) {
+    while (!text.empty()) {
+        const ssize_t written = ::write(fd, text.data(), text.size());
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        text.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
 int64_t ReadAt(int fd, void* buffer, std::size_t size, uint64_t offset) {
     ssize_t n;
     do {

@@ -1,9 +1,11 @@
 #include "os/file_io.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #include "os/file_io_win.h"
 #include "os/handle_fd_win.h"
+#include "os/nt_file_win.h"
 #include "os/windows_win.h"
 
 namespace tessaro {
@@ -32,6 +34,29 @@ UniqueFd OpenToRead(const std::string& path) {
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     return FdOf(std::move(file), _O_RDONLY | _O_BINARY);
+}
+
+UniqueFd OpenToWrite(const std::string& path) {
+    const std::wstring wide = WideText(path);
+    if (wide.empty()) {
+        errno = ENOENT;
+        return UniqueFd();
+    }
+    UniqueHandle file(CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                  nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) errno = ErrnoOf(GetLastError());
+    return FdOf(std::move(file), _O_WRONLY | _O_BINARY);
+}
+
+bool WriteAllHere(int fd, std::string_view text) {
+    const HANDLE file = HandleOf(fd);
+    while (!text.empty()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(text.size(), DWORD{1} << 30));
+        DWORD written = 0;
+        if (!WriteFile(file, text.data(), chunk, &written, nullptr) || written == 0) return false;
+        text.remove_prefix(written);
+    }
+    return true;
 }
 
 int64_t ReadAt(int fd, void* buffer, std::size_t size, uint64_t offset) {

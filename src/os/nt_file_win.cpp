@@ -98,9 +98,12 @@ UniqueHandle OpenRelative(HANDLE dir, const std::string& name, const RelativeOpe
     return OpenNt(dir, wide, how);
 }
 
-UniqueHandle ReopenDirectory(HANDLE dir) {
-    std::wstring itself;
-    return OpenNt(dir, itself, {FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_OPEN, FILE_DIRECTORY_FILE});
+UniqueHandle OpenRelativePath(HANDLE dir, std::wstring path, const RelativeOpen& how) {
+    if (path.empty() || path.front() == L'\\') {
+        FailWith(ERROR_INVALID_NAME);
+        return UniqueHandle();
+    }
+    return OpenNt(dir, path, how);
 }
 
 UniqueHandle OpenDirectoryAt(const std::string& path) {

@@ -25,8 +25,9 @@ struct RelativeOpen {
 // Windows error as the last error and its errno in errno (ENOENT when there is no such entry).
 UniqueHandle OpenRelative(HANDLE dir, const std::string& name, const RelativeOpen& how);
 
-// A new handle of the directory open as `dir`, for listing it from its start.
-UniqueHandle ReopenDirectory(HANDLE dir);
+// The same for a relative path of one or more names joined by backslashes, taken as they are
+// (no name is special: not "CON", not a name ending in a dot or a blank).
+UniqueHandle OpenRelativePath(HANDLE dir, std::wstring path, const RelativeOpen& how);
 
 // Opens the directory at `path` (links in it followed) for listing and for opening entries
 // relative to it. Empty on failure, with errno set (ENOTDIR when it is not a directory).

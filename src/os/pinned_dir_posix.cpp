@@ -1,4 +1,5 @@
 #include "os/pinned_dir.h"
+#include "os/long_path_posix.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -21,7 +22,7 @@
 namespace tessaro {
 
 UniqueFd OpenPinnedDir(const std::string& path, const DirId& expected) {
-    UniqueFd fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC));
+    UniqueFd fd = OpenDirectoryPath(AT_FDCWD, path);
     struct stat st;
     if (!fd || fstat(fd.get(), &st) != 0) return UniqueFd();
     if (DirId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)} != expected)

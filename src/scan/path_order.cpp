@@ -47,26 +47,37 @@ void SortPathsEncoded(std::vector<std::string>& paths, PathEncoder encode) {
     paths = std::move(sorted);
 }
 
-void SortGroupsEncoded(std::vector<ScannedGroup>& groups, PathEncoder encode) {
-    // Text that encodes alike is told apart by its own bytes, as EncodedPathLess does.
-    const auto sortByEncoding = [&](auto& items, auto textOf) {
-        std::vector<std::string> keys;
-        keys.reserve(items.size());
-        for (const auto& item : items) keys.push_back(encode(textOf(item)));
-        std::vector<std::size_t> order(items.size());
-        std::iota(order.begin(), order.end(), std::size_t{0});
-        std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-            if (int c = keys[a].compare(keys[b]); c != 0) return c < 0;
-            return textOf(items[a]) < textOf(items[b]);
-        });
-        std::remove_reference_t<decltype(items)> sorted;
-        sorted.reserve(items.size());
-        for (std::size_t i : order) sorted.push_back(std::move(items[i]));
-        items = std::move(sorted);
-    };
-    sortByEncoding(groups, [](const ScannedGroup& group) -> const std::string& { return group.dir; });
-    for (ScannedGroup& group : groups)
-        sortByEncoding(group.names, [](const std::string& name) -> const std::string& { return name; });
+namespace {
+
+// Sorts items by the bytes `encode` gives their texts; text that encodes alike is told apart by
+// its own bytes, as EncodedPathLess does.
+template <typename Items, typename TextOf>
+void SortByEncoding(Items& items, PathEncoder encode, TextOf textOf) {
+    std::vector<std::string> keys;
+    keys.reserve(items.size());
+    for (const auto& item : items) keys.push_back(encode(textOf(item)));
+    std::vector<std::size_t> order(items.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        if (int c = keys[a].compare(keys[b]); c != 0) return c < 0;
+        return textOf(items[a]) < textOf(items[b]);
+    });
+    Items sorted;
+    sorted.reserve(items.size());
+    for (std::size_t i : order) sorted.push_back(std::move(items[i]));
+    items = std::move(sorted);
+}
+
+}  // namespace
+
+void SortGroupsEncoded(GroupList& groups, PathEncoder encode) {
+    SortByEncoding(groups.groups, encode, [&](const GroupList::Packed& packed) {
+        return std::string_view(groups.text).substr(packed.at, packed.dirBytes);
+    });
+}
+
+void SortNamesEncoded(std::vector<std::string>& names, PathEncoder encode) {
+    SortByEncoding(names, encode, [](const std::string& name) -> std::string_view { return name; });
 }
 
 }  // namespace tessaro

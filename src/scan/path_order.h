@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "scan/tile_scan.h"
+#include "scan/group_list.h"
 
 namespace tessaro {
 
@@ -40,11 +40,17 @@ bool EncodedPathLess(const EncodedPath& a, const EncodedPath& b);
 // Sorts paths by EncodedPathLess, each path encoded once.
 void SortPathsEncoded(std::vector<std::string>& paths, PathEncoder encode);
 
-// Puts the walk's groups, and each group's tiles, into the run's order: the order SortPaths
-// gives their tiles' paths.
-void SortGroups(std::vector<ScannedGroup>& groups);
+// Puts the walk's groups into the run's order: the order SortPaths gives their tiles' paths
+// (each group's tiles are in that order already: SortTileNames).
+void SortGroups(GroupList& groups);
 
 // The same by the bytes `encode` gives (as SortPathsEncoded orders paths).
-void SortGroupsEncoded(std::vector<ScannedGroup>& groups, PathEncoder encode);
+void SortGroupsEncoded(GroupList& groups, PathEncoder encode);
+
+// Puts one directory's tile names into the run's order.
+void SortTileNames(std::vector<std::string>& names);
+
+// The same by the bytes `encode` gives.
+void SortNamesEncoded(std::vector<std::string>& names, PathEncoder encode);
 
 }  // namespace tessaro

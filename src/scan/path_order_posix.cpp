@@ -12,10 +12,14 @@ bool ComparePaths(const std::string& a, const std::string& b) {
 
 void SortPaths(std::vector<std::string>& paths) { std::sort(paths.begin(), paths.end(), ComparePaths); }
 
-// The walk lists each directory's names in byte order already.
-void SortGroups(std::vector<ScannedGroup>& groups) {
-    std::sort(groups.begin(), groups.end(),
-              [](const ScannedGroup& a, const ScannedGroup& b) { return a.dir < b.dir; });
+void SortGroups(GroupList& groups) {
+    const auto dirOf = [&](const GroupList::Packed& packed) {
+        return std::string_view(groups.text).substr(packed.at, packed.dirBytes);
+    };
+    std::sort(groups.groups.begin(), groups.groups.end(),
+              [&](const GroupList::Packed& a, const GroupList::Packed& b) { return dirOf(a) < dirOf(b); });
 }
+
+void SortTileNames(std::vector<std::string>& names) { std::sort(names.begin(), names.end()); }
 
 }  // namespace tessaro

@@ -9,6 +9,8 @@ bool ComparePaths(const std::string& a, const std::string& b) {
 
 void SortPaths(std::vector<std::string>& paths) { SortPathsEncoded(paths, AnsiFromUtf8); }
 
-void SortGroups(std::vector<ScannedGroup>& groups) { SortGroupsEncoded(groups, AnsiFromUtf8); }
+void SortGroups(GroupList& groups) { SortGroupsEncoded(groups, AnsiFromUtf8); }
+
+void SortTileNames(std::vector<std::string>& names) { SortNamesEncoded(names, AnsiFromUtf8); }
 
 }  // namespace tessaro

@@ -4,20 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "os/file_id.h"
+#include "scan/group_list.h"
 
 namespace tessaro {
-
-// One directory's tiles, as the walk found them: the directory's path text, the identity it had
-// when it was listed (what the run later acts in must be that very directory), and the names of
-// its tiles.
-struct ScannedGroup {
-    std::string dir;
-    DirId dirId;
-    std::vector<std::string> names;  // in byte order, as the walk lists them
-    // The path of tile i: the directory's text, a separator and its name (JoinPath).
-    std::string TilePath(std::size_t i) const;
-};
 
 // Finds every regular file (or link to one) below dir whose name ends in suffix under ASCII case
 // folding, and returns them by directory: a group for each directory that holds any, in the
@@ -31,13 +20,15 @@ struct ScannedGroup {
 // of them. A directory that is no longer the one its parent listed when the walk reaches it, and
 // proc and sysfs file systems (even as dir itself), are not walked. FIFOs, sockets, devices,
 // broken links and unreadable directories are skipped silently. An empty dir collects nothing.
-// The walk is iterative: depth costs no stack.
+// The walk is iterative and goes from directory to directory through open descriptors (fts
+// style), so depth costs no stack, no path is looked up from the root again, and a tree deeper
+// than the system's longest path is walked whole. A few dozen descriptors at most are held.
 //
 // When rootError is given it receives 0 if dir itself was opened and listed to the end (or is a
 // proc or sysfs file system, which holds no tiles), else the errno that stopped it (ENOENT for an
-// empty dir); the rest of the walk never sets it.
-std::vector<ScannedGroup> ScanTileGroups(const std::string& dir, const std::string& suffix,
-                                         int* rootError = nullptr);
+// empty dir); the rest of the walk sets it only to EMFILE, when a directory below went unwalked
+// for want of a descriptor even after the walk let go of all it could.
+GroupList ScanTileGroups(const std::string& dir, const std::string& suffix, int* rootError = nullptr);
 
 // The tiles directly in dir (none below it), as a group in the walk's form; empty names when dir
 // holds none or cannot be listed.

@@ -54,8 +54,11 @@ protected:
     bool Run(bool deleteSources, const std::string& failing = "") {
         ::testing::internal::CaptureStdout();
         std::mutex mutex;
-        BatchOutcome outcome = SpliceTree(tmp.path(), deleteSources, false,
-                                          [&](const ScannedGroup& scanned, bool del, FillMeter*) {
+        RunOptions options;
+        options.deleteSources = deleteSources;
+        BatchOutcome outcome = SpliceTree(tmp.path(), options,
+                                          [&](const ScannedGroup& scanned, const GroupTask& task, FillMeter*) {
+            const bool del = task.deleteSources;
             const std::lock_guard<std::mutex> lock(mutex);
             TileGroup g;
             for (std::size_t i = 0; i < scanned.names.size(); ++i) g.push_back(scanned.TilePath(i));

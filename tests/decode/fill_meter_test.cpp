@@ -21,11 +21,12 @@ TEST(FillMeter, SeesEveryPixelByteOnceWhetherBandsPairUpOrNot) {
         testing::WriteTiff(tmp / name + ".tif", testing::PatternTile(width, height, ++seed),
                            {.rowsPerStrip = uint32_t(strip)});
     // The group and its directory's identity, as the walk finds them.
-    const std::vector<ScannedGroup> groups = ScanTileGroups(tmp.path(), ".tif");
+    const GroupList groups = ScanTileGroups(tmp.path(), ".tif");
     ASSERT_EQ(groups.size(), 1u);
-    ASSERT_EQ(groups[0].names, (std::vector<std::string>{"1.tif", "2.tif", "3.tif", "4.tif"}));
+    const ScannedGroup group = GroupAt(groups, 0);
+    ASSERT_EQ(group.names, (std::vector<std::string>{"1.tif", "2.tif", "3.tif", "4.tif"}));
     CountingMeter meter;
-    EXPECT_TRUE(SpliceGroup(groups[0], false, &meter).saved());
+    EXPECT_TRUE(SpliceGroup(group, {}, &meter).saved());
     EXPECT_EQ(meter.total, 16u * 3 * 8);
     EXPECT_EQ(meter.written, meter.total);
 }

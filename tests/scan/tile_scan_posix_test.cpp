@@ -49,5 +49,26 @@ TEST(TileScan, FollowsDirectoryLinksButEntersEachDirectoryOnce) {
     EXPECT_EQ(Scan(tmp.path()), (TileList{tmp / "alias/a.tif"}));
 }
 
+// Deeper than the descriptors the walk keeps: climbing back, each level is opened again, through
+// ".." or, above a link (where ".." leads elsewhere), by its path; a sibling at every level is
+// still found, under the path the walk took.
+TEST(TileScan, ClimbsBackThroughLevelsWhoseDescriptorsWereLetGo) {
+    TempDir tmp;
+    constexpr int kDepth = 80, kLinkAt = 40;
+    TileList expected;
+    std::string walked = tmp.path();  // the path the walk takes
+    std::string real = walked;        // where that is on disk
+    for (int depth = 0; depth < kDepth; ++depth) {
+        Touch(real + "/e/t.tif");
+        expected.push_back(walked + "/e/t.tif");
+        walked += "/d";
+        real = depth + 1 == kLinkAt ? tmp / "real" : real + "/d";
+        fs::create_directories(real);
+        if (depth + 1 == kLinkAt) fs::create_symlink(tmp / "real", fs::path(walked));
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Scan(tmp.path()), expected);
+}
+
 }  // namespace
 }  // namespace tessaro

@@ -6,8 +6,11 @@ namespace tessaro {
 
 std::size_t FindTifFiles(const std::string& dir, const std::string& suffix, TileList& list,
                          int* rootError) {
-    for (const ScannedGroup& group : ScanTileGroups(dir, suffix, rootError))
+    const GroupList groups = ScanTileGroups(dir, suffix, rootError);
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        const ScannedGroup group = GroupAt(groups, g);
         for (std::size_t i = 0; i < group.names.size(); ++i) list.push_back(group.TilePath(i));
+    }
     return list.size();
 }
 

@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${1:-build}
 
-packages=(cmake g++ make pkg-config libtiff-dev libseccomp-dev libgtest-dev locales groff-base bindfs ${TESSARO_EXTRA_PACKAGES:-})
+packages=(cmake g++ make pkg-config libtiff-dev libseccomp-dev libgtest-dev locales groff-base bindfs parallel ${TESSARO_EXTRA_PACKAGES:-})
 scripts/install-packages.sh "${packages[@]}"
 
 # A GBK locale lets the tests check the console conversion for real; without one they skip it.

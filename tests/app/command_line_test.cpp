@@ -38,12 +38,15 @@ TEST(CommandLine, OptionsBeforeTheDirectoryGnuStyle) {
     EXPECT_EQ(from.from, "LIST");
     EXPECT_TRUE(from.nul && from.deleteSources);
     EXPECT_TRUE(Parse({"--list", "D"}).list);
+    EXPECT_TRUE(Parse({"-n", "D"}).dryRun && Parse({"--dry-run", "D"}).dryRun);
+    EXPECT_EQ(Parse({"--report=R", "D"}).report, "R");
+    EXPECT_EQ(Parse({"--report", "R", "D"}).report, "R");
     const CommandLine dashed = Parse({"--", "-d", "1"});
     EXPECT_EQ(dashed.dir, "-d");
     EXPECT_TRUE(dashed.deleteSources);
     for (const auto& args : std::vector<std::vector<std::string>>{
              {"-j"}, {"-j", "0", "D"}, {"--jobs=two", "D"}, {"-x", "D"}, {"--dry", "D"}, {"-j", "2"},
-             {"--from"}, {"--list", "--from", "L"}})
+             {"--from"}, {"--list", "--from", "L"}, {"--report"}, {"--report=", "D"}, {"--reports", "D"}})
         EXPECT_EQ(Parse(args).action, Action::wrong) << args[0];
 }
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <chrono>
 #include <filesystem>
@@ -256,6 +257,46 @@ TEST(Cli, AManifestOfTheGroupsAndAJoinOfExactlyTheDirectoriesListed) {
                            "\n拼接成功!\n ++ 3/3 ++   path: " + tmp / "none" + "\n拼接失败! 拼接的Tif数为0!\n");
     EXPECT_EQ(testing::ListNames(b), (std::vector<std::string>{"b.bmp", "c"}));
     EXPECT_EQ(testing::ListNames(a), (std::vector<std::string>{"1.tif", "2.tif"}));
+}
+
+// A dry run says what a run would do and changes nothing; a report gives each group's outcome as
+// a JSON line, a name that is not UTF-8 written so that its bytes can be had back.
+TEST(Cli, ADryRunChangesNothingAndAReportAccountsForEveryGroup) {
+    TempDir tmp;
+    const std::string odd = "d\xff";  // not UTF-8
+    for (const std::string& dir : {std::string("a"), odd}) {
+        fs::create_directories(tmp / dir);
+        testing::WriteTiff(tmp / (dir + "/1.tif"), testing::PatternTile(8, 8, 1));
+        testing::WriteTiff(tmp / (dir + "/2.tif"), testing::PatternTile(8, 8, 2));
+    }
+    Touch(tmp / "b/1.tif");
+    Touch(tmp / "c/1.tif");
+    Touch(tmp / "c/2.tif");
+    const std::string a = tmp / "a", b = tmp / "b", c = tmp / "c", d = tmp / odd;
+    const auto before = testing::ListNames(a);
+    const auto dry = RunTessaro({"-n", "--report", tmp / "dry.json", tmp.path(), "1"});
+    EXPECT_EQ(dry.exitCode, 1);
+    EXPECT_EQ(dry.out, " ++ 1/4 ++   path: " + a + "\n试运行: 可以拼接, 将保存为 " + a + "/a.bmp, 并删除2个tif文件\n" +
+                           " ++ 2/4 ++   path: " + b + "\n" + Count(1) + " ++ 3/4 ++   path: " + c +
+                           "\n拼接失败! 无法读取tif文件: " + c + "/1.tif\n ++ 4/4 ++   path: " + d +
+                           "\n试运行: 可以拼接, 将保存为 " + d + "/" + odd + ".bmp, 并删除2个tif文件\n");
+    EXPECT_EQ(testing::ListNames(a), before);
+    const std::string dryReport = testing::ReadBytes(tmp / "dry.json");
+    EXPECT_EQ(std::count(dryReport.begin(), dryReport.end(), '\n'), 4);
+    EXPECT_EQ(dryReport.rfind("{\"dir\":\"" + a + "\",\"outcome\":\"checked\",\"tiles\":2,\"mosaic\":\"", 0), 0u);
+    const std::string jsonD = tmp / "d\\udcff";
+    const auto run = RunTessaro({"--report=" + tmp / "run.json", tmp.path(), "1"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(testing::ReadBytes(tmp / "run.json"),
+              "{\"dir\":\"" + a + "\",\"outcome\":\"saved\",\"tiles\":2,\"mosaic\":\"" + a +
+                  "/a.bmp\",\"deleted\":2}\n"
+                  "{\"dir\":\"" + b + "\",\"outcome\":\"count\",\"tiles\":1,\"mosaic\":null,\"deleted\":0}\n"
+                  "{\"dir\":\"" + c + "\",\"outcome\":\"unreadable\",\"tiles\":2,\"mosaic\":null,\"deleted\":0}\n"
+                  "{\"dir\":\"" + jsonD + "\",\"outcome\":\"saved\",\"tiles\":2,\"mosaic\":\"" + jsonD +
+                  "/d\\udcff.bmp\",\"deleted\":2}\n");
+    const auto unwritable = RunTessaro({"--report", tmp / "no/such/dir", tmp.path()});
+    EXPECT_EQ(unwritable.exitCode, 2);
+    EXPECT_EQ(unwritable.out, "");
 }
 
 }  // namespace

@@ -52,6 +52,9 @@ struct RunResult {
 // then the binary and its arguments. A wrapped run gets no RLIMIT_AS and 20 times the timeout.
 RunResult RunTessaro(const std::vector<std::string>& args, const RunOptions& options = {});
 
+// The binary RunTessaro starts (Linux), for tests that start it from a shell.
+std::string TessaroPath();
+
 // Whether TESSARO_RUN_WRAPPER is in force.
 bool RunsWrapped();
 

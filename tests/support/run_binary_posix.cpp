@@ -106,6 +106,8 @@ constexpr int kWrappedTimeoutFactor = 20;
 
 }  // namespace
 
+std::string TessaroPath() { return TESSARO_BINARY; }
+
 bool RunsWrapped() { return !WrapperWords().empty(); }
 
 RunResult RunTessaro(const std::vector<std::string>& args, const RunOptions& options) {

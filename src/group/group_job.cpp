@@ -49,7 +49,7 @@ GroupOutcome SpliceGroup(const ScannedGroup& group, const GroupTask& task, FillM
     // Everything from here on happens in the very directory the walk listed; if its path no
     // longer leads there, its tiles cannot be read where they were found.
     errno = 0;
-    const UniqueFd dir = OpenPinnedDir(group.dir, group.dirId);
+    const UniqueFd dir = OpenPinnedDir(group.dir, group.rootBytes, group.dirId);
     if (!dir) {
         const GroupOutcome unreadable{GroupResult::unreadable, 0};
         return OutOfDescriptors() ? noDescriptor(unreadable) : unreadable;

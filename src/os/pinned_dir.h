@@ -14,8 +14,12 @@
 namespace tessaro {
 
 // Opens the directory at `path` for reading; empty unless it is the very directory `expected`
-// names (same device and inode).
-UniqueFd OpenPinnedDir(const std::string& path, const DirId& expected);
+// names (same device and inode). The first rootBytes bytes of the path are the text the walk
+// started from, opened as any path is; the names after it (each after one separator) are
+// looked up one directory from the other, exactly as the walk listed them, so on Windows a
+// directory named like a device (CON, NUL, COM1) or ending in a dot or a blank is reached as
+// it is, and a path of any length is.
+UniqueFd OpenPinnedDir(const std::string& path, std::size_t rootBytes, const DirId& expected);
 
 // A tile opened for reading, and the identity its name had when it was opened: the file itself
 // for a plain file (taken from the descriptor, so it is exactly what will be decoded), the link

@@ -21,7 +21,8 @@
 
 namespace tessaro {
 
-UniqueFd OpenPinnedDir(const std::string& path, const DirId& expected) {
+// The kernel takes every name as it is; the path is opened piece by piece only when it is long.
+UniqueFd OpenPinnedDir(const std::string& path, std::size_t, const DirId& expected) {
     UniqueFd fd = OpenDirectoryPath(AT_FDCWD, path);
     struct stat st;
     if (!fd || fstat(fd.get(), &st) != 0) return UniqueFd();

@@ -10,6 +10,8 @@
 
 #include "os/file_id_win.h"
 #include "os/handle_fd_win.h"
+#include "os/nt_file_win.h"
+#include "os/wide_text_win.h"
 #include "os/interrupt.h"
 #include "os/nt_file_win.h"
 #include "os/test_hooks.h"
@@ -38,8 +40,13 @@ std::optional<EntryStatus> StatusAt(HANDLE dir, const std::string& name) {
 
 }  // namespace
 
-UniqueFd OpenPinnedDir(const std::string& path, const DirId& expected) {
-    UniqueHandle dir = OpenDirectoryAt(path);
+UniqueFd OpenPinnedDir(const std::string& path, std::size_t rootBytes, const DirId& expected) {
+    UniqueHandle dir = OpenDirectoryAt(path.substr(0, rootBytes));
+    if (dir && rootBytes + 1 < path.size()) {
+        dir = OpenRelativePath(dir.get(), WideFromUtf8(std::string_view(path).substr(rootBytes + 1)),
+                               {FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES, FILE_OPEN,
+                                FILE_DIRECTORY_FILE});
+    }
     const std::optional<HandleInfo> info = dir ? InfoOfHandle(dir.get()) : std::nullopt;
     if (!info || DirIdOf(*info) != expected) return UniqueFd();
     return FdOf(std::move(dir), _O_RDONLY);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <chrono>
 #include <filesystem>
@@ -128,6 +129,13 @@ TEST(Cli, ARootThatCannotBeWalkedIsOneErrorLineAndStatus2) {
         EXPECT_EQ(run.exitCode, 2) << root;
     }
     fs::permissions(tmp / "closed", fs::perms::owner_all);
+    // The reason in the user's language, where the system has a translation.
+    if (fs::exists("/usr/share/locale/zh_CN/LC_MESSAGES/libc.mo") &&
+        std::system("locale -a | grep -qix zh_CN.utf8") == 0) {
+        RunOptions chinese;
+        chinese.env = {"LANG=zh_CN.UTF-8"};
+        EXPECT_EQ(RunTessaro({tmp / "missing"}, chinese).err, "tessaro: " + tmp / "missing" + ": 没有那个文件或目录\n");
+    }
 }
 
 TEST(Cli, PathsPrintAsRawBytesAndTextFollowsTheLocale) {

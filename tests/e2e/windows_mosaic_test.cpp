@@ -101,6 +101,32 @@ TEST(WindowsMosaic, RootsAsTypedWithATrailingBackslashOrRelative) {
     }
 }
 
+// Directories that Win32 path text cannot name (named like devices, or ending in a dot or a
+// blank), below a "\\?\" root typed with a trailing backslash: each is walked and joined as it
+// is, its mosaic named after the directory as Windows names it (without the dot or blank).
+TEST(WindowsMosaic, DirectoriesNamedLikeDevicesOrEndingInADotOrABlank) {
+    TempDir tmp;
+    const std::string root = "\\\\?\\" + tmp.path() + "\\";
+    const std::vector<std::pair<std::string, std::string>> dirs = {
+        {"AUX", "AUX"}, {"COM1", "COM1"}, {"CON", "CON"}, {"NUL", "NUL"}, {"dot.", "dot"},
+        {"lpt1", "lpt1"}, {"space ", "space"}};  // in the run's (byte) order
+    std::string expectedOut;
+    int number = 0;
+    for (const auto& [name, shown] : dirs) {
+        const std::string dir = root + name;
+        ASSERT_TRUE(MakeDirectoryAsIs(dir)) << name;
+        for (const char* tile : {"a.tif", "b.tif"}) {
+            WriteTile(tmp / tile, PatternTile(4, 3, 7));
+            ASSERT_TRUE(MoveAsIs(tmp / tile, dir + "\\" + tile)) << name;
+        }
+        expectedOut += ProgressLine(root + "\\" + name, ++number, int(dirs.size())) + kSuccessLine;
+    }
+    const RunResult run = RunTessaro({root, "1"});
+    EXPECT_EQ(run.out, Redirected(expectedOut));
+    EXPECT_EQ(run.exitCode, 0);
+    for (const auto& [name, shown] : dirs) EXPECT_EQ(ListNames(root + name), Names{shown + ".bmp"}) << name;
+}
+
 // Paths longer than MAX_PATH (260 characters) work all the way, and tiles are named in any case.
 TEST(WindowsMosaic, PathsBeyondMaxPathAndTileNamesInAnyCase) {
     TempDir tmp;

@@ -28,6 +28,14 @@ std::string Redirected(std::string_view utf8) {
 
 unsigned AnsiCodePage() { return GetACP(); }
 
+bool MakeDirectoryAsIs(const std::string& path) {
+    return CreateDirectoryW(WideFromUtf8(path).c_str(), nullptr) != 0;
+}
+
+bool MoveAsIs(const std::string& from, const std::string& to) {
+    return MoveFileW(WideFromUtf8(from).c_str(), WideFromUtf8(to).c_str()) != 0;
+}
+
 HeldFile::HeldFile(const std::string& path)
     : handle_(CreateFileW(ApiPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {}

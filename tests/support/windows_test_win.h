@@ -17,6 +17,11 @@ std::string Redirected(std::string_view utf8);
 // The ANSI code page this process (and every process it starts) reads narrow text in.
 unsigned AnsiCodePage();
 
+// Makes a directory, or moves a file, by paths taken as they are ("\\?\" paths: names such as
+// CON or "a." that Win32 path text cannot otherwise name). False on failure.
+bool MakeDirectoryAsIs(const std::string& path);
+bool MoveAsIs(const std::string& from, const std::string& to);
+
 // Opens a file for reading the way a viewer holds a picture: others may read and write it but
 // not delete or rename it, until this is destroyed.
 class HeldFile {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,19 +34,22 @@ struct ScannedGroup {
 // holds "tessaro-"); the lock file is not.
 bool IsLeftoverName(std::string_view name);
 
-// The groups in one buffer: each group's directory text, then its tiles' names and its leftovers'
-// names, each ended by a NUL (which no path holds), and a fixed record per group.
+// The groups, compactly: each group's directory text, then its tiles' names and its leftovers'
+// names, each ended by a NUL (which no path holds), in blocks of text that are filled and never
+// moved; and a fixed record per group, in a deque, which grows without copying either.
 struct GroupList {
     struct Packed {
-        std::uint64_t at = 0;  // where the group's texts begin in `text`
+        std::uint32_t block = 0;  // which block of `text` holds the group's texts
+        std::uint32_t at = 0;     // and where in it they begin
         std::uint32_t dirBytes = 0;
         std::uint32_t rootBytes = 0;
         std::uint32_t tiles = 0;
         std::uint32_t leftovers = 0;
         DirId dirId;
     };
-    std::string text;
-    std::vector<Packed> groups;
+    static constexpr std::size_t kBlockBytes = 1 << 20;
+    std::vector<std::string> text;  // each reserved whole when begun
+    std::deque<Packed> groups;
     std::size_t size() const { return groups.size(); }
     bool empty() const { return groups.empty(); }
 };
@@ -55,7 +59,8 @@ void AddGroup(GroupList& list, const ScannedGroup& group);
 // Group i, whole.
 ScannedGroup GroupAt(const GroupList& list, std::size_t i);
 
-// Group i's directory text.
+// Group i's directory text, or that of a group's record.
 std::string_view GroupDir(const GroupList& list, std::size_t i);
+std::string_view PackedDir(const GroupList& list, const GroupList::Packed& packed);
 
 }  // namespace tessaro

@@ -63,7 +63,7 @@ void SortByEncoding(Items& items, PathEncoder encode, TextOf textOf) {
         return textOf(items[a]) < textOf(items[b]);
     });
     Items sorted;
-    sorted.reserve(items.size());
+    if constexpr (requires { sorted.reserve(0); }) sorted.reserve(items.size());
     for (std::size_t i : order) sorted.push_back(std::move(items[i]));
     items = std::move(sorted);
 }
@@ -71,9 +71,8 @@ void SortByEncoding(Items& items, PathEncoder encode, TextOf textOf) {
 }  // namespace
 
 void SortGroupsEncoded(GroupList& groups, PathEncoder encode) {
-    SortByEncoding(groups.groups, encode, [&](const GroupList::Packed& packed) {
-        return std::string_view(groups.text).substr(packed.at, packed.dirBytes);
-    });
+    SortByEncoding(groups.groups, encode,
+                   [&](const GroupList::Packed& packed) { return PackedDir(groups, packed); });
 }
 
 void SortNamesEncoded(std::vector<std::string>& names, PathEncoder encode) {

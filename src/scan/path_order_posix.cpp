@@ -13,11 +13,10 @@ bool ComparePaths(const std::string& a, const std::string& b) {
 void SortPaths(std::vector<std::string>& paths) { std::sort(paths.begin(), paths.end(), ComparePaths); }
 
 void SortGroups(GroupList& groups) {
-    const auto dirOf = [&](const GroupList::Packed& packed) {
-        return std::string_view(groups.text).substr(packed.at, packed.dirBytes);
-    };
     std::sort(groups.groups.begin(), groups.groups.end(),
-              [&](const GroupList::Packed& a, const GroupList::Packed& b) { return dirOf(a) < dirOf(b); });
+              [&](const GroupList::Packed& a, const GroupList::Packed& b) {
+                  return PackedDir(groups, a) < PackedDir(groups, b);
+              });
 }
 
 void SortTileNames(std::vector<std::string>& names) { std::sort(names.begin(), names.end()); }

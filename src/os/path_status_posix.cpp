@@ -1,7 +1,5 @@
 #include <sys/stat.h>
 
-#include <cerrno>
-
 #include "os/path_status.h"
 
 namespace tessaro {
@@ -9,11 +7,6 @@ namespace tessaro {
 uint64_t FileSizeOf(const std::string& path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
-}
-
-bool IsGone(const std::string& path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) != 0 && errno == ENOENT;
 }
 
 }  // namespace tessaro

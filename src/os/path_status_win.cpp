@@ -15,11 +15,4 @@ uint64_t FileSizeOf(const std::string& path) {
     return static_cast<uint64_t>(size.QuadPart);
 }
 
-bool IsGone(const std::string& path) {
-    // The attributes of the name itself, a link not followed.
-    if (GetFileAttributesW(ApiPath(path).c_str()) != INVALID_FILE_ATTRIBUTES) return false;
-    const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
-
 }  // namespace tessaro

@@ -13,7 +13,6 @@ class DirIdSet {
 public:
     // True when id was not in the set (it is now).
     bool Insert(const DirId& id);
-    std::size_t size() const { return count_; }
 
 private:
     // An all-zero identity marks a free slot; a directory that really is device 0, inode 0 is

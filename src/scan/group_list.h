@@ -51,7 +51,6 @@ struct GroupList {
     std::vector<std::string> text;  // each reserved whole when begun
     std::deque<Packed> groups;
     std::size_t size() const { return groups.size(); }
-    bool empty() const { return groups.empty(); }
 };
 
 void AddGroup(GroupList& list, const ScannedGroup& group);

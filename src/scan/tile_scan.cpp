@@ -39,7 +39,7 @@ struct Walk {
     std::string suffix;
     std::string path;  // the path text of the deepest level
     std::vector<Level> levels;
-    std::size_t firstOpen = 0;  // no level above this one is open
+    std::size_t firstOpen = 1;  // no level between the root and this one is open
     std::size_t openLevels = kOpenLevels;  // how many may be open at once
     std::vector<PendingDir> pending;
     std::string pendingNames;  // the pending directories' names, the next one's last
@@ -122,8 +122,12 @@ void Reopen(Walk& walk, std::size_t at, DirStream* below) {
     walk.firstOpen = std::min(walk.firstOpen, at);
 }
 
-// Closes the open levels nearest the root until at most `keep` are open.
+// Closes the open levels nearest the root until at most `keep` are open below the root. The root
+// stays open unless none may be: every level can be reopened by its names from it (on Windows
+// path text could not name them all).
 void CloseLevels(Walk& walk, std::size_t keep) {
+    if (keep == 0) walk.levels.front().stream.reset();
+    walk.firstOpen = std::max<std::size_t>(walk.firstOpen, 1);
     std::size_t open = 0;
     for (std::size_t at = walk.firstOpen; at < walk.levels.size(); ++at) open += IsOpen(walk.levels[at]) ? 1 : 0;
     for (; open > keep && walk.firstOpen < walk.levels.size(); ++walk.firstOpen)

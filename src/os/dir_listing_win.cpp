@@ -70,8 +70,9 @@ EntryKind KindByOpening(HANDLE dir, const std::string& name, DirId* id) {
 
 }  // namespace
 
-DirStream OpenDirStream(const std::string& path, DirId& id, int& error) {
-    UniqueHandle dir = OpenDirectoryAt(path);
+namespace {
+
+DirStream StreamOf(UniqueHandle dir, DirId& id, int& error) {
     const std::optional<HandleInfo> info = dir ? InfoOfHandle(dir.get()) : std::nullopt;
     if (!info) {
         error = dir ? EIO : errno;
@@ -81,25 +82,18 @@ DirStream OpenDirStream(const std::string& path, DirId& id, int& error) {
     return DirStream(std::make_unique<DirStreamState>(DirStreamState{std::move(dir)}).release());
 }
 
+}  // namespace
+
+DirStream OpenDirStream(const std::string& path, DirId& id, int& error) {
+    return StreamOf(OpenDirectoryAt(path), id, error);
+}
+
 DirStream OpenDirStreamAt(const DirStreamState& from, std::string_view relPath, DirId& id, int& error) {
-    UniqueHandle dir;
-    if (relPath != "..") {
-        std::wstring names = WideFromUtf8(relPath);
-        for (wchar_t& c : names)
-            if (c == L'/') c = L'\\';
-        dir = OpenRelativePath(from.dir.get(), names,
-                               {FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES, FILE_OPEN,
-                                FILE_DIRECTORY_FILE});
-    } else {
-        errno = EINVAL;
-    }
-    const std::optional<HandleInfo> info = dir ? InfoOfHandle(dir.get()) : std::nullopt;
-    if (!info) {
-        error = dir ? EIO : errno;
+    if (relPath == "..") {
+        error = EINVAL;  // no such name here: the walk reopens the level by its names instead
         return nullptr;
     }
-    id = DirIdOf(*info);
-    return DirStream(std::make_unique<DirStreamState>(DirStreamState{std::move(dir)}).release());
+    return StreamOf(OpenRelativePath(from.dir.get(), WideFromUtf8(relPath), kListingOpen), id, error);
 }
 
 // A plain file is known from the listing alone; a directory is opened to learn its identity, a

@@ -21,6 +21,10 @@ struct RelativeOpen {
     ULONG attributes = 0;  // for a file created
 };
 
+// A directory opened for listing, and for opening entries relative to it.
+inline const RelativeOpen kListingOpen{FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                                       FILE_OPEN, FILE_DIRECTORY_FILE};
+
 // Opens entry `name` (one name, no separator) of the directory `dir`. Empty on failure, with the
 // Windows error as the last error and its errno in errno (ENOENT when there is no such entry).
 UniqueHandle OpenRelative(HANDLE dir, const std::string& name, const RelativeOpen& how);

@@ -44,8 +44,7 @@ UniqueFd OpenPinnedDir(const std::string& path, std::size_t rootBytes, const Dir
     UniqueHandle dir = OpenDirectoryAt(path.substr(0, rootBytes));
     if (dir && rootBytes + 1 < path.size()) {
         dir = OpenRelativePath(dir.get(), WideFromUtf8(std::string_view(path).substr(rootBytes + 1)),
-                               {FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES, FILE_OPEN,
-                                FILE_DIRECTORY_FILE});
+                               kListingOpen);
     }
     const std::optional<HandleInfo> info = dir ? InfoOfHandle(dir.get()) : std::nullopt;
     if (!info || DirIdOf(*info) != expected) return UniqueFd();

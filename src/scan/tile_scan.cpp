@@ -48,6 +48,15 @@ struct Walk {
     bool shortOfDescriptors = false;  // a directory went unwalked for want of a descriptor
 };
 
+// Puts a directory's entry that is not a directory where the group wants it: a tile among its
+// names, a name an interrupted run leaves among its leftovers; anything else is passed over.
+void TakeFile(ScannedGroup& group, std::string&& name, EntryKind kind, const std::string& suffix) {
+    if (kind == EntryKind::regularFile && EndsWithNoCase(name, suffix))
+        group.names.push_back(std::move(name));
+    else if (IsLeftoverName(name))
+        group.leftovers.push_back(std::move(name));
+}
+
 // Lists the deepest level: its tiles become a group, its subdirectories go on the pending stack
 // to come off it in byte order. Returns 0, or the errno that cut the listing short.
 int ListLevel(Walk& walk) {
@@ -61,10 +70,8 @@ int ListLevel(Walk& walk) {
             walk.pending.push_back({walk.pendingNames.size(), static_cast<std::uint32_t>(name.size()),
                                     parentLevel, id});
             walk.pendingNames += name;
-        } else if (kind == EntryKind::regularFile && EndsWithNoCase(name, walk.suffix)) {
-            group.names.push_back(std::move(name));
-        } else if (IsLeftoverName(name)) {
-            group.leftovers.push_back(std::move(name));
+        } else {
+            TakeFile(group, std::move(name), kind, walk.suffix);
         }
     });
     if (!group.names.empty()) {
@@ -188,10 +195,7 @@ ScannedGroup ScanOneDirectory(const std::string& dir, const std::string& suffix)
     DirStream stream = dir.empty() ? DirStream() : OpenDirStream(dir, group.dirId, openError);
     if (!stream) return group;
     ReadDirStream(*stream, [&](std::string&& name, EntryKind kind, const DirId&) {
-        if (kind == EntryKind::regularFile && EndsWithNoCase(name, suffix))
-            group.names.push_back(std::move(name));
-        else if (kind != EntryKind::directory && IsLeftoverName(name))
-            group.leftovers.push_back(std::move(name));
+        if (kind != EntryKind::directory) TakeFile(group, std::move(name), kind, suffix);
     });
     SortTileNames(group.names);
     return group;

@@ -7,6 +7,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <chrono>
+#include <filesystem>
 #include <stdexcept>
 
 namespace tessaro::testing {
@@ -38,11 +40,31 @@ std::vector<std::string> WrapperWords() {
     return words;
 }
 
+// The binary, where a run as another user can reach it: the build tree may sit in a directory
+// only its owner may enter (a clone in a mktemp -d directory), so such runs get a copy in a
+// directory of their own that anyone may enter, made once and removed when the tests end.
+std::string BinaryForOtherUsers() {
+    static const std::string copy = [] {
+        char dir[] = "/tmp/tessaro-binary-XXXXXX";
+        if (mkdtemp(dir) == nullptr || chmod(dir, 0755) != 0) return std::string(TESSARO_BINARY);
+        const std::string path = std::string(dir) + "/tessaro";
+        std::error_code error;
+        if (!std::filesystem::copy_file(TESSARO_BINARY, path, error) || chmod(path.c_str(), 0755) != 0)
+            return std::string(TESSARO_BINARY);
+        static const struct Remover {
+            std::string dir;
+            ~Remover() { std::filesystem::remove_all(dir); }
+        } remover{dir};
+        return path;
+    }();
+    return copy;
+}
+
 // How much longer a wrapped run may take before it is killed.
 constexpr int kWrappedTimeoutFactor = 20;
 
-[[noreturn]] void ExecChild(const std::vector<std::string>& args, const RunOptions& options,
-                            int outFd, int errFd) {
+[[noreturn]] void ExecChild(std::string program, const std::vector<std::string>& args,
+                            const RunOptions& options, int outFd, int errFd) {
     setpgid(0, 0);
     dup2(outFd, 1);
     dup2(errFd, 2);
@@ -52,7 +74,6 @@ constexpr int kWrappedTimeoutFactor = 20;
     std::vector<std::string> wrapper = WrapperWords();
     std::vector<char*> argv;
     for (std::string& word : wrapper) argv.push_back(word.data());
-    std::string program = TESSARO_BINARY;
     argv.push_back(program.data());
     std::vector<std::string> argsCopy = args;
     for (std::string& arg : argsCopy) argv.push_back(arg.data());
@@ -125,10 +146,11 @@ RunResult RunTessaro(const std::vector<std::string>& args, const RunOptions& opt
         tcsetattr(errPipe[1], TCSANOW, &raw);
         for (int fd : errPipe) fcntl(fd, F_SETFD, FD_CLOEXEC);
     }
+    const std::string program = options.uid >= 0 ? BinaryForOtherUsers() : TESSARO_BINARY;
     pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0)
-        ExecChild(args, options, options.terminal == Terminal::forBoth ? errPipe[1] : outPipe[1],
+        ExecChild(program, args, options, options.terminal == Terminal::forBoth ? errPipe[1] : outPipe[1],
                   errPipe[1]);
     setpgid(pid, pid);  // (also done by the child; whichever comes first)
     close(outPipe[1]);

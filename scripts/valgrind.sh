@@ -23,10 +23,12 @@ else
     filter=$(grep -ohE '^TEST(_F|_P)?\(\s*[A-Za-z0-9_]+' tests/e2e/*.cpp |
                  sed -E 's/^TEST(_F|_P)?\(\s*//' | sort -u | sed 's/$/.*/' | paste -sd: -)
 fi
-logs="$PWD/$build/valgrind"
-rm -rf "$logs"
-mkdir -p "$logs"
-chmod 1777 "$logs"  # some tests run tessaro as another user
+# Some tests run tessaro as another user, who must reach the logs: they go to a directory under
+# /tmp that anyone may write (the clone itself may sit where only its owner may enter), named in
+# $build/valgrind-logs.
+logs=$(mktemp -d /tmp/tessaro-valgrind-XXXXXX)
+chmod 1777 "$logs"
+echo "$logs" >"$build/valgrind-logs"
 
 # The decoding children are forks that end without cleaning up (by design), so memcheck is told
 # not to report on them; the sanitizer run checks the decoding inside them.

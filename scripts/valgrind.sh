@@ -7,7 +7,8 @@
 #   scripts/valgrind.sh [GTEST_FILTER]     (default: every suite in tests/e2e)
 # About 2 minutes on 2 cores, build included (the end-to-end tests shrink their heaviest
 # workloads when RunsSlowed()); two tests run at a time.
-# Each tessaro run writes its own report to build-valgrind/valgrind/ (empty when clean); the
+# Each tessaro run writes its own report to a directory under /tmp, named in
+# build-valgrind/valgrind-logs (empty when clean); the
 # non-empty ones are printed at the end, with the output of any test that failed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
